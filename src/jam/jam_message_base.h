@@ -1,0 +1,205 @@
+// JamMessageBase: the MessageBase of a base stored in the JAM format.
+//
+// A base is four files named by a path without extension: ".jhr" (base
+// header, then message headers), ".jdt" (texts), ".jdx" (index) and ".jlr"
+// (last-read records). Every change to the first three is made while the
+// lock on byte 0 of ".jhr" is held (LockBase/UnlockBase); the base header is
+// re-read when the lock is taken and written back before it is released.
+//
+// The buffers are allocated once, at construction; Done releases them and
+// closes the files, and may be called more than once.
+
+#ifndef DRAYLINE_JAM_JAM_MESSAGE_BASE_H_
+#define DRAYLINE_JAM_JAM_MESSAGE_BASE_H_
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "drayline/message_base.h"
+#include "jam/jam_format.h"
+#include "support/env.h"
+
+namespace drayline {
+
+class JamMessageBase final : public MessageBase {
+ public:
+  explicit JamMessageBase(Env* env = nullptr);
+  ~JamMessageBase() override;
+
+  void ResetText() override;
+  void RewriteMessage() override;
+  void Done() override;
+  void SetPath(std::string_view path) override;
+  bool OpenBase() override;
+  void CloseBase() override;
+  bool CreateBase(uint16_t max_msgs, uint16_t keep_days) override;
+  bool BaseExists() override;
+  bool LockBase() override;
+  bool UnlockBase() override;
+  void SetDest(const NetAddress& addr) override;
+  void SetOrig(const NetAddress& addr) override;
+  void SetFrom(std::string_view name) override;
+  void SetTo(std::string_view name) override;
+  void SetSubject(std::string_view subject) override;
+  void SetCost(uint16_t cost) override;
+  void SetReplyTo(int32_t num) override;
+  void SetFirstReply(int32_t num) override;
+  void SetDate(std::string_view date) override;
+  void SetTime(std::string_view time) override;
+  void SetLocal(bool on) override;
+  void SetReceived(bool on) override;
+  void SetPrivate(bool on) override;
+  void SetCrash(bool on) override;
+  void SetHold(bool on) override;
+  void SetKillSent(bool on) override;
+  void SetSent(bool on) override;
+  void SetFileAttach(bool on) override;
+  void SetReceiptRequest(bool on) override;
+  void SetConfirmRequest(bool on) override;
+  void SetIsReceipt(bool on) override;
+  void SetFileRequest(bool on) override;
+  void AddText(std::string_view s) override;
+  void AddChar(uint8_t c) override;
+  void AddTextLine(std::string_view s) override;
+  uint16_t WriteMessage() override;
+  uint8_t GetChar() override;
+  bool EndOfText() override;
+  std::string GetTextLine(uint16_t max_len) override;
+  std::string GetFrom() override;
+  std::string GetTo() override;
+  std::string GetSubject() override;
+  uint16_t GetCost() override;
+  std::string GetDate() override;
+  std::string GetTime() override;
+  int32_t GetReplyTo() override;
+  int32_t GetFirstReply() override;
+  int32_t GetNextReply() override;
+  void SetNextReply(int32_t num) override;
+  int32_t GetMsgNum() override;
+  int32_t GetTextLength() override;
+  void GetOrig(NetAddress& addr) override;
+  void GetDest(NetAddress& addr) override;
+  bool IsLocal() override;
+  bool IsCrash() override;
+  bool IsKillSent() override;
+  bool IsSent() override;
+  bool IsFileAttach() override;
+  bool IsReceiptRequest() override;
+  bool IsConfirmRequest() override;
+  bool IsReceipt() override;
+  bool IsFileRequest() override;
+  bool IsReceived() override;
+  bool IsPrivate() override;
+  bool IsDeleted() override;
+  bool IsEchoed() override;
+  int32_t GetMsgLoc() override;
+  void SetMsgLoc(int32_t loc) override;
+  void ReadHeader() override;
+  void BeginTextRead() override;
+  void StartNewMessage() override;
+  void SeekFirst(int32_t num) override;
+  void SeekNext() override;
+  void SeekPrior() override;
+  bool SeekFound() override;
+  void SeekFirstForUser(std::string_view name, std::string_view alias) override;
+  void SeekNextForUser() override;
+  bool ForUserFound() override;
+  int32_t GetHighMsgNum() override;
+  void SetMailType(MailType kind) override;
+  uint16_t GetAuxNumber() override;
+  void RewriteHeader() override;
+  void DeleteMessage() override;
+  int32_t NumberOfMessages() override;
+  int32_t GetLastRead(int32_t user) override;
+  void SetLastRead(int32_t user, int32_t num) override;
+  int32_t GetTextPosition() override;
+  void SetTextPosition(int32_t pos) override;
+
+  // I/O result of the last step that records it (0 when none).
+  uint16_t IoStatus() const { return io_status_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  // Base header fields of BaseHeaderImage.
+  uint32_t BaseField(size_t offset) const;
+  void SetBaseField(size_t offset, uint32_t value);
+  int32_t BaseMsgNum() const;
+  // Fixed-part fields of HeaderBuffer.
+  uint32_t HeaderField(size_t offset) const;
+  void SetHeaderField(size_t offset, uint32_t value);
+  void SetAttribute(uint32_t bit, bool on);
+  bool HasAttribute(uint32_t bit) const;
+
+  // Number of whole index records in the index file (0 when unknown).
+  int64_t IndexRecordCount();
+  // Appends the composed text at the end of the text file, through the
+  // spill file when it has grown beyond the buffer. *offset receives where
+  // the text starts.
+  IoResult AppendText(uint32_t* offset);
+  IoResult SpillBuffer();
+  void AddSubfield(uint16_t kind, std::string_view text);
+  void AddComposedSubfields();
+  // Cuts the three files back to the given lengths after a failed store.
+  void RollBack(uint64_t text_len, uint64_t index_len, uint64_t header_len);
+  void ForgetTextWindow();
+  // Index window (reading).
+  IoResult LocateIndex();
+  IoResult LoadIndexWindow();
+  IoResult StoreIndexWindow();
+  // The index record of CurrentMsgNum (LocateIndex must have succeeded).
+  IndexRecord& CurrentIndexRecord();
+  IoResult LoadHeaderAt(uint32_t offset);
+  void ParseSubfields(bool to_name_only);
+  int64_t FindLastRead(File& file, int32_t user);
+
+  Env* env_;
+  uint16_t io_status_ = 0;
+
+  // Files.
+  std::unique_ptr<File> header_file_;
+  std::unique_ptr<File> text_file_;
+  std::unique_ptr<File> index_file_;
+  std::unique_ptr<File> spill_file_;
+
+  // Buffers, allocated once.
+  std::unique_ptr<uint8_t[]> header_buffer_;  // kHeaderBufferSize
+  std::unique_ptr<IndexRecord[]> index_window_;  // kIndexWindowRecords + 1
+  std::unique_ptr<uint8_t[]> text_buffer_;    // kTextBufferSize
+  std::unique_ptr<uint8_t[]> carry_over_;     // kCarryOverSize
+  std::array<uint8_t, jam::kBaseHeaderSize> base_header_image_{};
+
+  std::string path_;
+  NetAddress dest_addr_;
+  NetAddress orig_addr_;
+  std::string from_name_;
+  std::string to_name_;
+  std::string subject_;
+  std::string date_text_;
+  std::string time_text_;
+  int32_t current_msg_num_ = 0;
+  std::string search_name_;
+  std::string search_alias_;
+  uint32_t search_name_crc_ = 0;
+  uint32_t search_alias_crc_ = 0;
+  int32_t text_pos_ = 0;
+  int32_t text_last_ = 0;
+  int32_t buf_start_ = 0;
+  int32_t buf_len_ = 0;
+  int32_t window_count_ = 0;
+  MailType mail_kind_ = MailType::Local;
+  int32_t lock_count_ = 0;
+  int32_t window_first_ = -30;
+  int16_t carry_len_ = 0;
+  // Bytes of HeaderBuffer that hold the header last loaded (fixed part
+  // included); subfields are only taken from within them.
+  size_t header_loaded_len_ = 0;
+  bool header_valid_ = false;
+  bool done_ = false;
+};
+
+}  // namespace drayline
+
+#endif  // DRAYLINE_JAM_JAM_MESSAGE_BASE_H_

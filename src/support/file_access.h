@@ -1,0 +1,65 @@
+// Shared file access: retried opens, reads and writes, the region lock the
+// message bases take before they change a base, and whole-block helpers that
+// read or write a file by name.
+//
+// Access denied (5) is retried up to RetryCount attempts with no pause; a
+// lock held elsewhere (33) is retried with a pause of RetryDelayMs between
+// attempts. None of these routines ends the process: every failure comes
+// back as an I/O result.
+
+#ifndef DRAYLINE_SUPPORT_FILE_ACCESS_H_
+#define DRAYLINE_SUPPORT_FILE_ACCESS_H_
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "support/env.h"
+
+namespace drayline {
+
+constexpr uint16_t kRetryCount = 150;
+constexpr uint16_t kRetryDelayMs = 100;
+
+// I/O result of the last retried open, read or write in this process.
+IoResult LastFileError();
+
+// Opens name, retrying while the system answers access denied. An exclusive
+// create that finds the file present is not retried: *exists_out tells.
+bool ResetWithRetry(Env* env, const std::string& name, OpenMode mode,
+                    std::unique_ptr<File>* file, bool* exists_out = nullptr);
+// Reads up to buf.size() bytes at offset; *done bytes were read. Meeting the
+// end of the file is not an error.
+bool ReadWithRetry(File& file, uint64_t offset, std::span<uint8_t> buf,
+                   size_t* done);
+// Reads exactly buf.size() bytes; fewer is kReadPastEnd.
+IoResult ReadExact(File& file, uint64_t offset, std::span<uint8_t> buf);
+bool WriteWithRetry(File& file, uint64_t offset, std::span<const uint8_t> data);
+
+IoResult LockRegion(File& file, uint64_t position, uint64_t length);
+IoResult UnlockRegion(File& file, uint64_t position, uint64_t length);
+// Takes the lock, retrying while another process holds it (RetryCount
+// attempts, RetryDelayMs apart). 0 when the region is locked.
+IoResult LockWithRetry(Env* env, File& file, uint64_t position,
+                       uint64_t length);
+
+// Writes data into name at position, creating the file when it is missing
+// (never truncating it). A size of 0 only makes sure the file exists.
+IoResult SaveFileAt(Env* env, const std::string& name,
+                    std::span<const uint8_t> data, uint64_t position);
+IoResult SaveFile(Env* env, const std::string& name,
+                  std::span<const uint8_t> data);
+// Reads up to buf.size() bytes of name at position; bytes past the end of
+// the file keep their old contents. kNoSuchFile when name does not exist.
+IoResult LoadFileAt(Env* env, const std::string& name, std::span<uint8_t> buf,
+                    uint64_t position);
+IoResult LoadFile(Env* env, const std::string& name, std::span<uint8_t> buf);
+// Makes name at least size bytes long, adding zero bytes.
+IoResult ExtendFile(Env* env, const std::string& name, int64_t size);
+// Size in bytes of the entry name, or -1 when it cannot be found.
+int64_t SizeOfFile(Env* env, const std::string& name);
+
+}  // namespace drayline
+
+#endif  // DRAYLINE_SUPPORT_FILE_ACCESS_H_

@@ -1,0 +1,45 @@
+// String helpers shared by both message-base formats.
+//
+// Strings are byte strings of at most 255 characters (the board's short
+// strings); only the ASCII letters ever change case.
+
+#ifndef DRAYLINE_SUPPORT_STRINGS_H_
+#define DRAYLINE_SUPPORT_STRINGS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "drayline/message_base.h"
+
+namespace drayline {
+
+class Env;
+
+constexpr size_t kShortStringMax = 255;
+
+// The first max characters of s (and never more than 255).
+std::string Fit(std::string_view s, size_t max = kShortStringMax);
+
+std::string UpperCase(std::string_view s);
+char LoCase(char c);
+// Exactly width characters: s cut, or fill characters put before it.
+std::string PadLeft(std::string_view s, size_t width, char fill);
+// The bytes of field before its first NUL, never more than max_len.
+std::string CStrToStr(std::span<const uint8_t> field, size_t max_len);
+// Writes s as NUL-terminated text of at most max_len bytes (NUL included)
+// into field; bytes after the NUL are left as they were.
+void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field);
+// zone:net/node, with .point only when the point is not 0 (cut to 20).
+std::string AddressText(const NetAddress& addr);
+// Reads AddressText's form back; false (addr unchanged) without ":" or "/".
+bool ParseAddress(std::string_view text, NetAddress* addr);
+// True when the file system has an entry of that name; names with ? or *
+// never exist.
+bool FileExists(Env* env, std::string_view name);
+
+}  // namespace drayline
+
+#endif  // DRAYLINE_SUPPORT_STRINGS_H_

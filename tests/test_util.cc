@@ -1,0 +1,93 @@
+#include "test_util.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace drayline {
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") +
+                        "/drayline-test-XXXXXX";
+  char* made = mkdtemp(pattern.data());
+  if (made == nullptr) abort();
+  path_ = made;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                              std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& name,
+                    const std::vector<uint8_t>& bytes) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+bool PathExists(const std::string& name) {
+  struct stat st;
+  return stat(name.c_str(), &st) == 0;
+}
+
+int64_t FileSizeOf(const std::string& name) {
+  struct stat st;
+  if (stat(name.c_str(), &st) != 0) return -1;
+  return st.st_size;
+}
+
+namespace {
+DateTimeRecord g_fixed_now;
+DateTimeRecord FixedNow() { return g_fixed_now; }
+}  // namespace
+
+FixedClock::FixedClock(const DateTimeRecord& now) {
+  g_fixed_now = now;
+  previous_ = SetLocalClock(&FixedNow);
+}
+
+FixedClock::~FixedClock() { SetLocalClock(previous_); }
+
+void FixedClock::Set(const DateTimeRecord& now) { g_fixed_now = now; }
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+RunResult RunCommand(const std::string& command_line, const std::string& cwd) {
+  std::string full = cwd.empty() ? command_line
+                                 : "cd " + ShellQuote(cwd) + " && " + command_line;
+  RunResult result;
+  FILE* pipe = popen(full.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) result.out.append(buf, n);
+  int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace drayline
