@@ -273,6 +273,29 @@ class SquishMessageBase final : public MessageBase {
   void RestoreIndexFile();
   bool AllocateTables();
 
+  // ---- Reading side (squish_read.cc, squish_scan.cc, squish_lastread.cc)
+  // Entry at the cursor, or nullptr when the cursor is not on a message.
+  const SquishIndexEntry* CursorEntry() const;
+  // Reloads the index before a walk from the first message. While the lock
+  // is held the table in memory is newer than the file (it holds this
+  // object's unsaved changes), so it is kept.
+  void ReloadIndexForWalk();
+  // Reads the frame header and message header of the frame at offset; on
+  // any failure, or a frame without the frame id, both are left empty and
+  // header_loaded_ false.
+  IoResult LoadHeaders(int64_t offset);
+  void ForgetHeaders();
+  // Bytes after the message header (control information, text and NUL)
+  // that the loaded frame header allows: MessageLength - 238, kept within
+  // FrameLength.
+  int64_t LoadedBodyLength() const;
+  // RewriteHeader's steps under the lock; write_entry writes the changed
+  // index entry to the index file at once.
+  IoResult RewriteLoadedHeader(bool write_entry);
+  // Position (1-based) of the entry with that Uid, 0 when none.
+  uint16_t FindUid(int32_t uid) const;
+  bool header_loaded_ = false;  // the headers are those of current_frame_
+
   Env* env_;
 
   // ---- State ----
