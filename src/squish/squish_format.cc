@@ -141,8 +141,8 @@ void EncodeIndexEntry(const SquishIndexEntry& e, uint8_t* dst) {
 }
 
 SquishIndexEntry DecodeIndexEntry(const uint8_t* src) {
-  return SquishIndexEntry{DecodeFixed32Signed(src), DecodeFixed32Signed(src + 4),
-                          DecodeFixed32(src + 8)};
+  return SquishIndexEntry{DecodeFixed32Signed(src),
+                          DecodeFixed32Signed(src + 4), DecodeFixed32(src + 8)};
 }
 
 uint32_t SwapPackedHalves(uint32_t packed) {

@@ -162,45 +162,52 @@ class SquishMessageBase final : public MessageBase {
     int32_t length = 0;
   };
 
-  // One frame header as it was before this lock changed it (or, with
-  // truncate set, the data file's length before a frame was appended).
+  // One frame header as it was before the lock's changes rewrote it; or,
+  // with truncate set, the data file's length (in offset) before a frame
+  // was appended.
   struct FrameUndo {
     int64_t offset = 0;
     SquishFrameHeader old;
     bool truncate = false;
   };
 
-  // What a change (a store or a deletion) must put back when it fails.
+  // What a change (a store or a deletion) puts back when it fails.
   struct ChangeMark {
     size_t journal_size = 0;
     squish::SquishBaseHeader base;
     std::vector<SquishIndexEntry> entries;
-    uint16_t index_count = 0;
+  };
+
+  // The two neighbours of a frame in its chain, read and checked.
+  struct Neighbours {
+    SquishFrameHeader prev;
+    SquishFrameHeader next;
   };
 
   // ---- The format's own operations, in slot order ----
-  // (4.1) Opens ".sqd" and reads a whole, sound control record; on failure
+  // Opens ".sqd" and reads a whole, sound control record; when it cannot,
   // the file is closed again and the answer is false.
   bool OpenDataFile();
   bool OpenIndexFile();
   void CloseDataFile();
   void CloseIndexFile();
-  // Reads HeaderLength bytes at 0 and checks them; on success base_ holds
-  // them and header_sound_ is true. Returns the failure code or 0.
+  // Reads the control record at 0 and checks it; on success base_,
+  // header_length_ and frame_header_size_ hold it and header_status_ is 0.
+  // Returns the failure code (also left in header_status_) or 0.
   IoResult ReadBaseHeader();
   IoResult WriteBaseHeader();
   int32_t GetBeginFrame() const { return base_.FirstFrame; }
   int32_t GetHighWater() const { return base_.HighWater; }
-  // (4.2) Frame primitives. Reads and writes of the first 28 bytes of the
-  // frame header at offset; failures set io_status_ and are returned.
+  // Frame primitives: the first 28 bytes of the frame header at offset;
+  // failures set io_status_ and are returned.
   IoResult ReadCurrentFrameHeader(int64_t offset);
   IoResult ReadFrameHeader(SquishFrameHeader& header, int64_t offset);
   IoResult WriteCurrentFrameHeader(int64_t offset);
   IoResult WriteFrameHeader(const SquishFrameHeader& header, int64_t offset);
-  // Takes the frame whose header is given out of its chain: the neighbours'
-  // links are rewritten (journaled). Both neighbours must be sound frames
-  // of type chain_type other than the frame itself; otherwise nothing is
-  // written and kDamagedBase is returned.
+  // Takes the frame at offset, whose header is given, out of its chain by
+  // rewriting its neighbours' links (journaled). Both neighbours must be
+  // sound frames of chain_type other than the frame itself; otherwise
+  // nothing is written and kDamagedBase is returned.
   IoResult UnlinkFrame(const SquishFrameHeader& header, int64_t offset,
                        uint16_t chain_type);
   // Points header forward to next and the frame at next (when not 0) back
@@ -208,70 +215,104 @@ class SquishMessageBase final : public MessageBase {
   IoResult LinkFrame(SquishFrameHeader& header, int64_t offset, int32_t next);
   // Chooses where a message of *size bytes goes: the free frame whose
   // length is the smallest above *size (the first of equal ones), checked
-  // sound, whose header is put in *chosen; or, with *size set to 0, the end
-  // of the data file. Nothing on disk is changed here.
+  // sound, with its header in *chosen and its length in *size; or, with
+  // *size set to 0, EndFrame. Its slot is emptied; nothing on disk changes.
   IoResult FindFreeFrame(int32_t* size, int32_t* offset,
                          SquishFrameHeader* chosen);
   int32_t GetNextFrame() const { return frame_header_.NextFrame; }
+  // Into msg_header_ (left as it was on failure).
   IoResult ReadMsgHeaderAt(int64_t offset);
   IoResult WriteMsgHeaderAt(int64_t offset);
+  // TextBuffer positions 1..text_pos_.
   IoResult WriteMsgTextAt(int64_t offset);
   static uint32_t NameHash(std::string_view name) {
     return squish::NameHash(name);
   }
   IoResult ReadMsgTextAt(int64_t offset);  // reading
   void ResetTextPos() { text_pos_ = 0; }
-  // (4.1) Loads the index file into a table with spare room (at most 5200
-  // entries), reusing the table when it is large enough.
+  // Loads the index file into the table, in one read. The table is
+  // allocated with 100 spare entries (at most 5200) and kept while it has
+  // room for another entry. index_status_ is 0 only when the whole file
+  // was loaded.
   void ReadIndex();
-  // Writes MessageCount entries from the start of the index file, then cuts
-  // the file there. Refuses (nothing written) when the file held entries
-  // that were not loaded. Returns the failure code or 0.
+  // Writes MessageCount entries from the start of the index file, then
+  // cuts the file there; refuses (writes nothing) unless the whole file
+  // was loaded. Returns the failure code or 0.
   IoResult WriteIndex();
   int32_t GetIndexOffset();  // reading
   int32_t GetIndexHash();    // reading
   void SetAttribute(bool on, uint32_t mask);
-  // Fills free_table_ from the free chain, stopping at the first frame that
-  // is not a sound free frame (or that was met before).
+  // Fills free_table_ from the free chain, stopping at the first frame
+  // that is not a sound free frame or that was met before.
   void LoadFreeTable();
   int32_t GetHighestUid();  // reading
 
   // ---- Helpers ----
-  std::string FileName(std::string_view ext) const { return path_ + std::string(ext); }
+  IoResult Fail(IoResult code);  // io_status_ := code; returns it
+  std::string FileName(std::string_view ext) const {
+    return path_ + std::string(ext);
+  }
   // Entries of the table that may be used: 1..min(MessageCount, loaded).
   uint16_t IndexEntries() const;
   // Entry k (from 1), or nullptr outside 1..IndexEntries().
   const SquishIndexEntry* IndexEntryAt(int64_t k) const;
   // Reads the frame header at offset into *header and checks that the
-  // frame lies within the base (HeaderLength <= offset, header and, for a
-  // free frame, its whole length before EndFrame), carries the frame id and
-  // has the given type. kDamagedBase when it does not.
+  // frame lies within the base (its header, and for a free frame its whole
+  // length, between the control record and EndFrame), carries the frame id
+  // and has the given type. kDamagedBase when it does not.
   IoResult ReadSoundFrame(int64_t offset, uint16_t type,
                           SquishFrameHeader* header);
   // Writes header at offset after journaling what was there (old).
   IoResult RewriteFrame(int64_t offset, const SquishFrameHeader& old,
                         const SquishFrameHeader& header);
-  // Store steps (squish_write.cc).
-  void BuildDates();
-  IoResult StoreMessage();
-  IoResult CheckRoomForMessage();
-  IoResult WriteNewFrame(int32_t offset, bool reused,
-                         const SquishFrameHeader& old);
-  IoResult EnforceMaxMessages();
-  // Deletes the message at index position k (1-based) or with the Uid.
-  IoResult DeleteAt(uint16_t k);
-  IoResult DeleteByUid(int32_t uid);
-  bool GrowIndexTable();
-  // Change journal: Begin remembers what Abort restores.
-  ChangeMark BeginChange() const;
-  void AbortChange(const ChangeMark& mark);
-  void RevertJournal(size_t keep);
+  IoResult ReadNeighbours(const SquishFrameHeader& header, int64_t offset,
+                          uint16_t chain_type, Neighbours* out);
+  IoResult RelinkNeighbours(const SquishFrameHeader& header,
+                            const Neighbours& n);
+  void AddFreeSlot(int32_t offset, int32_t length);
+
+  // Base files (squish_base.cc).
+  bool AllocateTables();
+  bool PrepareControlRecord(File& data, uint16_t max_msgs, uint16_t keep_days,
+                            bool* holds_messages);
+  bool PrepareIndexFile(bool holds_messages);
+  bool ReserveIndexTable(uint16_t capacity);
+  // The index file image kept for putting the file back.
+  void RestoreIndexFile();
+  void RememberIndexImage();
+  void ReloadIndexFromImage();
   // Releases the lock, first writing the index and the control record when
   // commit is true. Returns the failed write's code or 0.
   IoResult ReleaseLock(bool commit);
   IoResult CommitLocked();
-  void RestoreIndexFile();
-  bool AllocateTables();
+
+  // Storing (squish_write.cc).
+  void BuildDates();
+  // 0 when the control record and the whole index were read under the
+  // lock and agree, so the index may be rewritten.
+  IoResult CheckIndexWritable();
+  IoResult StoreMessage();
+  IoResult MakeRoomForEntry();
+  bool GrowIndexTable();
+  IoResult PlaceMessage();
+  IoResult WriteNewFrame(int32_t offset, bool reused,
+                         const SquishFrameHeader& old);
+  IoResult TakeFromFreeChain(const SquishFrameHeader& taken,
+                             const Neighbours& links);
+  IoResult AppendToMessageChain(int32_t offset, const SquishFrameHeader& last);
+  void AddIndexEntry(int32_t offset);
+  IoResult EnforceMaxMessages();
+  // Deletes the message with that Uid (the first such entry), taking the
+  // lock when it is not held; the frame joins the end of the free chain.
+  // 0 also when there is no such message.
+  IoResult DeleteByUid(int32_t uid);
+  // The same for index position k (1-based), the lock held.
+  IoResult DeleteAt(uint16_t k);
+  void RemoveIndexEntry(uint16_t k);
+  // Change journal: BeginChange remembers what AbortChange restores.
+  ChangeMark BeginChange() const;
+  void AbortChange(const ChangeMark& mark);
+  void RevertJournal(size_t keep);
 
   // ---- Reading side (squish_read.cc, squish_scan.cc, squish_lastread.cc)
   // Entry at the cursor, or nullptr when the cursor is not on a message.
@@ -312,7 +353,8 @@ class SquishMessageBase final : public MessageBase {
   squish::SquishBaseHeader base_;
   uint16_t header_length_ = squish::kBaseHeaderSize;
   uint16_t frame_header_size_ = squish::kFrameHeaderSize;
-  bool header_sound_ = false;  // base_ came whole and sound from the file
+  // 0 when base_ came whole and sound from the file (ReadBaseHeader).
+  IoResult header_status_ = io::kNotOpen;
   uint16_t index_capacity_ = 0;
   bool locked_ = false;
   bool free_table_loaded_ = false;
@@ -345,6 +387,8 @@ class SquishMessageBase final : public MessageBase {
   std::unique_ptr<uint8_t[]> index_image_;
   uint64_t index_file_size_ = 0;
   size_t index_image_size_ = 0;
+  // 0 when the last ReadIndex loaded the whole index file.
+  IoResult index_status_ = io::kNotOpen;
   // Control record bytes as read when the lock was taken.
   std::array<uint8_t, squish::kHeaderAreaSize> locked_header_area_{};
   squish::SquishBaseHeader locked_base_;
