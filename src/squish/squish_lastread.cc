@@ -42,7 +42,7 @@ int32_t SquishMessageBase::GetLastRead(int32_t user) {
   std::array<uint8_t, kLastReadRecordSize> record{};
   IoResult code = LoadFileAt(env_, name, record, offset);
   if (code != io::kOk) {
-    io_status_ = code;
+    Fail(code);
     return 0;
   }
   return DecodeFixed32Signed(record.data());
@@ -54,7 +54,7 @@ void SquishMessageBase::SetLastRead(int32_t user, int32_t num) {
   EncodeFixed32Signed(record.data(), num);
   IoResult code =
       SaveFileAt(env_, FileName(kLastReadExt), record, LastReadOffset(user));
-  if (code != io::kOk) io_status_ = code;
+  if (code != io::kOk) Fail(code);
 }
 
 int32_t SquishMessageBase::NumberOfMessages() {

@@ -317,9 +317,9 @@ class SquishMessageBase final : public MessageBase {
   // ---- Reading side (squish_read.cc, squish_scan.cc, squish_lastread.cc)
   // Entry at the cursor, or nullptr when the cursor is not on a message.
   const SquishIndexEntry* CursorEntry() const;
-  // Reloads the index before a walk from the first message. While the lock
-  // is held the table in memory is newer than the file (it holds this
-  // object's unsaved changes), so it is kept.
+  // Reloads the control record and the index before a walk from the first
+  // message. While the lock is held the table in memory is newer than the
+  // file (it holds this object's unsaved changes), so it is kept.
   void ReloadIndexForWalk();
   // Reads the frame header and message header of the frame at offset; on
   // any failure, or a frame without the frame id, both are left empty and

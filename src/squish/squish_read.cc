@@ -34,7 +34,11 @@ const SquishIndexEntry* SquishMessageBase::CursorEntry() const {
 }
 
 void SquishMessageBase::ReloadIndexForWalk() {
-  if (!locked_) ReadIndex();
+  if (locked_) return;
+  // The control record too, so that messages stored by other programs
+  // since the base was opened are counted.
+  ReadBaseHeader();
+  ReadIndex();
 }
 
 void SquishMessageBase::SeekFirst(int32_t num) {
@@ -128,7 +132,7 @@ void SquishMessageBase::ReadHeader() {
   current_frame_ = e->FrameOffset;
   current_uid_ = e->Uid;
   IoResult code = LoadHeaders(current_frame_);
-  if (code != io::kOk) io_status_ = code;
+  if (code != io::kOk) Fail(code);
 }
 
 std::string SquishMessageBase::GetFrom() {
@@ -221,7 +225,7 @@ IoResult SquishMessageBase::ReadMsgTextAt(int64_t offset) {
   int64_t control = std::clamp<int64_t>(frame_header_.ControlLength, 0,
                                         static_cast<int64_t>(text_loaded_));
   text_pos_ = static_cast<uint16_t>(control + 1);
-  if (code != io::kOk) io_status_ = code;
+  if (code != io::kOk) Fail(code);
   return code;
 }
 

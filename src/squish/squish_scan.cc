@@ -76,7 +76,7 @@ IoResult SquishMessageBase::RewriteLoadedHeader(bool write_entry) {
   // The message is found again by its unique number in the index as read
   // under the lock; its frame must still be a live message frame.
   const uint16_t k = FindUid(current_uid_);
-  if (k == 0) return kDamagedBase;
+  if (k == 0) return Fail(kDamagedBase);
   SquishIndexEntry& entry = index_table_[k - 1];
   SquishFrameHeader fresh;
   IoResult code = ReadSoundFrame(entry.FrameOffset, kFrameTypeMessage, &fresh);
@@ -87,9 +87,9 @@ IoResult SquishMessageBase::RewriteLoadedHeader(bool write_entry) {
   if (!write_entry) return io::kOk;  // the lock holder's UnlockBase writes it
   std::array<uint8_t, kIndexEntrySize> bytes;
   EncodeIndexEntry(entry, bytes.data());
-  if (index_file_ == nullptr) return io::kNotOpen;
+  if (index_file_ == nullptr) return Fail(io::kNotOpen);
   if (!WriteWithRetry(*index_file_, uint64_t{k - 1u} * kIndexEntrySize, bytes)) {
-    return LastFileError();
+    return Fail(LastFileError());
   }
   return io::kOk;
 }
@@ -99,14 +99,13 @@ void SquishMessageBase::RewriteHeader() {
   if (!header_loaded_) return;
   const bool was_locked = locked_;
   if (!was_locked && !LockBase()) {
-    io_status_ = io::kAccessDenied;
+    Fail(io::kAccessDenied);
     return;
   }
   // Without an outer lock holder the one changed index entry is written at
   // once, and the lock is released without rewriting the index and the
   // control record, which this change leaves as they are on disk.
-  IoResult code = RewriteLoadedHeader(!was_locked);
-  if (code != io::kOk) io_status_ = code;
+  RewriteLoadedHeader(!was_locked);
   if (!was_locked) ReleaseLock(false);
 }
 
@@ -116,20 +115,10 @@ void SquishMessageBase::RewriteMessage() { RewriteHeader(); }
 
 void SquishMessageBase::DeleteMessage() {
   if (current_frame_ == 0) return;  // no message was loaded
-  const bool was_locked = locked_;
-  if (!was_locked && !LockBase()) {
-    io_status_ = io::kAccessDenied;
-    return;
-  }
-  IoResult code = kDamagedBase;
-  if (FindUid(current_uid_) != 0) code = DeleteByUid(current_uid_);
-  if (code != io::kOk) io_status_ = code;
-  if (was_locked) return;
-  if (code == io::kOk) {
-    UnlockBase();
-  } else {
-    ReleaseLock(false);
-  }
+  // Under the lock (taken here when not held; without it nothing changes
+  // and IoStatus is 5) the message is found again by its unique number and
+  // its frame checked afresh before the chains are relinked.
+  DeleteByUid(current_uid_);
 }
 
 }  // namespace drayline
