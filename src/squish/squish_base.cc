@@ -89,6 +89,7 @@ bool SquishMessageBase::BaseExists() {
 }
 
 bool SquishMessageBase::OpenBase() {
+  if (!Constructed()) return false;  // after Done
   if (!OpenIndexFile()) return false;
   bool opened = OpenDataFile();
   ReadIndex();
@@ -182,7 +183,7 @@ IoResult SquishMessageBase::WriteBaseHeader() {
 }
 
 bool SquishMessageBase::CreateBase(uint16_t max_msgs, uint16_t keep_days) {
-  if (data_file_ != nullptr) return false;
+  if (data_file_ != nullptr || !Constructed()) return false;
   // Created if missing, never truncated: another post may have just made
   // it and stored into it.
   std::unique_ptr<File> data;

@@ -130,6 +130,46 @@ uint16_t Post(MessageBase& base, const std::string& to,
   return base.WriteMessage();
 }
 
+void BuildBase(const std::string& path, int count, int text_len,
+               int32_t max_msgs, int32_t protected_count) {
+  const int32_t frame_len = kMessageHeaderSize + text_len;
+  const int32_t stride = kFrameHeaderSize + frame_len;
+  std::vector<uint8_t> data(kBaseHeaderSize + size_t(count) * stride, 0);
+  std::vector<uint8_t> index(size_t(count) * kIndexEntrySize);
+  SquishBaseHeader h;
+  h.HeaderLength = kBaseHeaderSize;
+  h.MessageCount = h.HighMessage = count;
+  h.NextUid = count + 1;
+  h.ProtectedCount = protected_count;
+  h.MaxMessages = max_msgs;
+  h.FrameHeaderSize = kFrameHeaderSize;
+  h.EndFrame = kBaseHeaderSize + count * stride;
+  if (count > 0) {
+    h.FirstFrame = kBaseHeaderSize;
+    h.LastFrame = kBaseHeaderSize + (count - 1) * stride;
+  }
+  EncodeBaseHeader(h, data.data());
+  SquishMessageHeader m;
+  StrToCStr("All", kNameLimit, m.ToName);
+  for (int i = 0; i < count; ++i) {
+    const int32_t at = kBaseHeaderSize + i * stride;
+    SquishFrameHeader f;
+    f.FrameId = kFrameId;
+    f.PrevFrame = i > 0 ? at - stride : 0;
+    f.NextFrame = i + 1 < count ? at + stride : 0;
+    f.FrameLength = f.MessageLength = frame_len;
+    EncodeFrameHeader(f, data.data() + at);
+    EncodeMessageHeader(m, data.data() + at + kFrameHeaderSize);
+    std::fill_n(data.begin() + at + kFrameHeaderSize + kMessageHeaderSize,
+                text_len - 1, 'm');
+    EncodeIndexEntry({at, i + 1, NameHash("All")},
+                     index.data() + i * kIndexEntrySize);
+  }
+  WriteFileBytes(path + ".sqd", data);
+  WriteFileBytes(path + ".sqi", index);
+  WriteFileBytes(path + ".sql", {});
+}
+
 bool OpenOrCreate(MessageBase& base, const std::string& path,
                   uint16_t max_msgs, uint16_t keep_days) {
   base.SetPath(path);

@@ -47,6 +47,12 @@ uint16_t Post(MessageBase& base, const std::string& to,
 bool OpenOrCreate(MessageBase& base, const std::string& path,
                   uint16_t max_msgs = 0, uint16_t keep_days = 0);
 
+// Writes a base of count messages straight into files (no library code):
+// each message to "All" with a text of text_len bytes (NUL included),
+// chained in order, with the given MaxMessages and ProtectedCount.
+void BuildBase(const std::string& path, int count, int text_len = 100,
+               int32_t max_msgs = 0, int32_t protected_count = 0);
+
 }  // namespace drayline
 
 #endif  // DRAYLINE_TESTS_SQUISH_SQUISH_TEST_UTIL_H_
