@@ -136,6 +136,7 @@ void SquishMessageBase::CloseDataFile() {
   if (data_file_ == nullptr) return;
   data_file_->Close();  // the result is read and dropped
   data_file_.reset();
+  DropReadWindow();
   // Closing the file gave up its lock.
   locked_ = false;
   journal_.clear();
@@ -402,6 +403,7 @@ bool SquishMessageBase::LockBase() {
   }
   locked_ = true;
   journal_.clear();
+  DropReadWindow();
   // Another program may have changed the base before the lock was ours.
   ReadBaseHeader();
   ReadIndex();

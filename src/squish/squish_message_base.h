@@ -335,7 +335,22 @@ class SquishMessageBase final : public MessageBase {
   IoResult RewriteLoadedHeader(bool write_entry);
   // Position (1-based) of the entry with that Uid, 0 when none.
   uint16_t FindUid(int32_t uid) const;
+  // Reads up to buf.size() bytes of the data file at offset (*done bytes;
+  // the end of the file is no error). While the lock is not held, small
+  // reads are served from a read-ahead window, so that a walk over frames
+  // stored one after another costs a read per window, not per message. The
+  // window is a snapshot like the index loaded for the walk: it is dropped
+  // when a walk starts, when the lock is taken (every write to the data
+  // file is made under the lock) and when the file is closed.
+  IoResult ReadData(uint64_t offset, std::span<uint8_t> buf, size_t* done);
+  // Reads the window at offset; false (window empty) when it cannot.
+  bool FillReadWindow(uint64_t offset);
+  void DropReadWindow() { read_window_len_ = 0; }
   bool header_loaded_ = false;  // the headers are those of current_frame_
+  std::unique_ptr<uint8_t[]> read_window_;  // allocated at first use
+  uint64_t read_window_start_ = 0;
+  size_t read_window_len_ = 0;
+  uint64_t read_next_ = 0;  // end of the last data read: a walk goes on there
 
   Env* env_;
 

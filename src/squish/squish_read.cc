@@ -8,6 +8,7 @@
 // the file actually holds.
 
 #include <algorithm>
+#include <new>
 
 #include "squish/squish_message_base.h"
 #include "support/clock.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr uint8_t kCr = 13;
 constexpr uint8_t kLf = 10;
 constexpr uint8_t kSoftCr = 141;
+// Read-ahead window of the data file: two dozen average messages.
+constexpr size_t kReadWindowSize = 32768;
 
 }  // namespace
 
@@ -34,6 +37,7 @@ const SquishIndexEntry* SquishMessageBase::CursorEntry() const {
 }
 
 void SquishMessageBase::ReloadIndexForWalk() {
+  DropReadWindow();
   if (locked_) return;
   // The control record too, so that messages stored by other programs
   // since the base was opened are counted.
@@ -101,24 +105,75 @@ void SquishMessageBase::ForgetHeaders() {
   header_loaded_ = false;
 }
 
+bool SquishMessageBase::FillReadWindow(uint64_t offset) {
+  if (read_window_ == nullptr) {
+    read_window_.reset(new (std::nothrow) uint8_t[kReadWindowSize]);
+    if (read_window_ == nullptr) return false;  // read directly instead
+  }
+  read_window_start_ = offset;
+  if (!ReadWithRetry(*data_file_, offset,
+                     std::span(read_window_.get(), kReadWindowSize),
+                     &read_window_len_)) {
+    read_window_len_ = 0;
+    return false;
+  }
+  return true;
+}
+
+IoResult SquishMessageBase::ReadData(uint64_t offset, std::span<uint8_t> buf,
+                                     size_t* done) {
+  *done = 0;
+  if (data_file_ == nullptr) return io::kNotOpen;
+  const uint64_t last_end = read_next_;
+  read_next_ = offset + buf.size();
+  auto inside = [&] {
+    return read_window_len_ > 0 && offset >= read_window_start_ &&
+           offset - read_window_start_ < read_window_len_;
+  };
+  bool windowed = !locked_ && inside() &&
+                  read_window_len_ - (offset - read_window_start_) >= buf.size();
+  // Read ahead only for a walk forward over neighbouring frames; a read
+  // far from the last one (a search's next match) reads just what it needs.
+  if (!windowed && !locked_ && buf.size() <= kReadWindowSize &&
+      offset >= last_end && offset - last_end < kReadWindowSize) {
+    windowed = FillReadWindow(offset);
+  }
+  if (!windowed) {
+    return ReadWithRetry(*data_file_, offset, buf, done) ? io::kOk
+                                                         : LastFileError();
+  }
+  // A window that holds less than asked for ends where the file ended.
+  const size_t skip = static_cast<size_t>(offset - read_window_start_);
+  *done = std::min(buf.size(), read_window_len_ - skip);
+  std::copy_n(read_window_.get() + skip, *done, buf.begin());
+  return io::kOk;
+}
+
 IoResult SquishMessageBase::LoadHeaders(int64_t offset) {
   ForgetHeaders();
   if (data_file_ == nullptr) return io::kNotOpen;
-  std::array<uint8_t, kFrameHeaderSize> frame{};
-  std::array<uint8_t, kMessageHeaderSize> message{};
-  IoResult code = io::kReadPastEnd;  // an offset inside the control record
-  if (offset >= header_length_) {
-    code = ReadExact(*data_file_, static_cast<uint64_t>(offset), frame);
-  }
-  if (code == io::kOk) {
-    code = ReadExact(*data_file_,
-                     static_cast<uint64_t>(offset) + frame_header_size_,
-                     message);
-  }
-  if (code == io::kOk && DecodeFixed32(frame.data() + kFhFrameId) != kFrameId) {
-    code = kDamagedBase;
+  // An offset inside the control record is no frame.
+  if (offset < header_length_) return kDamagedBase;
+  // Frame header and message header together; a frame-header size larger
+  // than ours leaves bytes between them that are not used.
+  std::array<uint8_t, kFrameHeaderSize + kMessageHeaderSize> bytes{};
+  const uint64_t at = static_cast<uint64_t>(offset);
+  std::span<uint8_t> frame = std::span(bytes).first(kFrameHeaderSize);
+  std::span<uint8_t> message = std::span(bytes).subspan(kFrameHeaderSize);
+  size_t got = 0;
+  IoResult code;
+  if (frame_header_size_ == kFrameHeaderSize) {
+    code = ReadData(at, bytes, &got);
+  } else {
+    code = ReadData(at, frame, &got);
+    if (code == io::kOk && got == frame.size()) {
+      code = ReadData(at + frame_header_size_, message, &got);
+      got += frame.size();
+    }
   }
   if (code != io::kOk) return code;
+  if (got != bytes.size()) return io::kReadPastEnd;
+  if (DecodeFixed32(bytes.data() + kFhFrameId) != kFrameId) return kDamagedBase;
   frame_header_ = DecodeFrameHeader(frame.data());
   msg_header_ = DecodeMessageHeader(message.data());
   header_loaded_ = true;
@@ -209,10 +264,8 @@ IoResult SquishMessageBase::ReadMsgTextAt(int64_t offset) {
     size_t done = 0;
     uint64_t at = static_cast<uint64_t>(offset) + frame_header_size_ +
                   kMessageHeaderSize;
-    if (!ReadWithRetry(*data_file_, at,
-                       std::span(text_buffer_.get() + 1, want), &done)) {
-      code = LastFileError();
-    } else if (done < want) {
+    code = ReadData(at, std::span(text_buffer_.get() + 1, want), &done);
+    if (code == io::kOk && done < want) {
       code = io::kReadPastEnd;  // the file ends inside the text
     }
     // Only bytes that were read are ever delivered.

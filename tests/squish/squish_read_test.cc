@@ -275,6 +275,41 @@ TEST_F(SquishReadTest, SeesMessagesStoredByAnotherProgramSinceOpening) {
   EXPECT_EQ(reader.GetHighMsgNum(), 2);
 }
 
+TEST_F(SquishReadTest, ReadsAfterItsOwnChangesSeeTheNewBytes) {
+  SquishMessageBase base;
+  ASSERT_TRUE(OpenOrCreate(base, path_));
+  ASSERT_EQ(Post(base, "All", {"first"}), 0);
+  ASSERT_EQ(Post(base, "All", {std::string(200, 'b')}), 0);
+  ASSERT_EQ(Post(base, "All", {"third"}), 0);
+  base.SeekFirst(2);
+  base.ReadHeader();
+  base.DeleteMessage();
+
+  // Read the first message: what follows it is read ahead.
+  base.SeekFirst(1);
+  base.ReadHeader();
+  base.BeginTextRead();
+  EXPECT_EQ(base.GetTextLine(79), "first");
+  // The freed frame, read ahead above, takes a new message.
+  ASSERT_EQ(Post(base, "Bob", {"reused"}, "Newcomer"), 0);
+  ASSERT_EQ(base.GetMsgNum(), 4);
+  base.ReadHeader();
+  EXPECT_EQ(base.GetFrom(), "Newcomer");
+  base.BeginTextRead();
+  EXPECT_EQ(base.GetTextLine(79), "reused");
+
+  // A rewritten header reads back changed, without a new walk.
+  base.SeekPrior();
+  base.ReadHeader();
+  base.SetSubject("Changed");
+  base.RewriteHeader();
+  base.SeekNext();
+  base.ReadHeader();
+  base.SeekPrior();
+  base.ReadHeader();
+  EXPECT_EQ(base.GetSubject(), "Changed");
+}
+
 TEST_F(SquishReadTest, NumberOfMessagesWithTheBaseClosed) {
   SquishMessageBase base;
   base.SetPath(path_);
