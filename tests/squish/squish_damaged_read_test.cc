@@ -63,7 +63,7 @@ void Exercise(const std::string& path) {
   base.CloseBase();
 }
 
-class SquishCorruptTest : public ::testing::Test {
+class SquishDamagedReadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = dir_ / "damaged";
@@ -92,7 +92,7 @@ class SquishCorruptTest : public ::testing::Test {
   std::unique_ptr<SquishImage> image_;
 };
 
-TEST_F(SquishCorruptTest, FrameWithoutItsIdReadsAsAnEmptyMessage) {
+TEST_F(SquishDamagedReadTest, FrameWithoutItsIdReadsAsAnEmptyMessage) {
   SetFrameField(1, kFhFrameId, 0x12345678);
   auto base = OpenSaved();
   std::vector<Seen> all = ReadAll(*base);
@@ -107,7 +107,7 @@ TEST_F(SquishCorruptTest, FrameWithoutItsIdReadsAsAnEmptyMessage) {
   EXPECT_FALSE(base->ForUserFound());
 }
 
-TEST_F(SquishCorruptTest, IndexOffsetsOutsideTheFramesAreNotRead) {
+TEST_F(SquishDamagedReadTest, IndexOffsetsOutsideTheFramesAreNotRead) {
   for (int32_t offset : {0, 100, -28, 1 << 30, int32_t(image_->sqd.size()) - 10}) {
     EncodeFixed32Signed(image_->sqi.data() + kIndexEntrySize, offset);
     auto base = OpenSaved();
@@ -127,7 +127,7 @@ TEST_F(SquishCorruptTest, IndexOffsetsOutsideTheFramesAreNotRead) {
   }
 }
 
-TEST_F(SquishCorruptTest, LengthsThatDoNotFitTheFrameAreBounded) {
+TEST_F(SquishDamagedReadTest, LengthsThatDoNotFitTheFrameAreBounded) {
   const int32_t frame_length = kMessageHeaderSize + 16;  // "Second message\r\0"
   struct Case {
     int32_t message_length;
@@ -156,7 +156,7 @@ TEST_F(SquishCorruptTest, LengthsThatDoNotFitTheFrameAreBounded) {
   }
 }
 
-TEST_F(SquishCorruptTest, HugeFrameLengthReadsOnlyTheBytesTheFileHolds) {
+TEST_F(SquishDamagedReadTest, HugeFrameLengthReadsOnlyTheBytesTheFileHolds) {
   // The last message claims far more than the file holds; the text stops
   // where the file does, and no byte of the message read before shows.
   SetFrameField(2, kFhFrameLength, 0x7FFFFFFF);
@@ -169,7 +169,7 @@ TEST_F(SquishCorruptTest, HugeFrameLengthReadsOnlyTheBytesTheFileHolds) {
   EXPECT_EQ(base->IoStatus(), io::kReadPastEnd);
 }
 
-TEST_F(SquishCorruptTest, CountsAndIndexThatDisagree) {
+TEST_F(SquishDamagedReadTest, CountsAndIndexThatDisagree) {
   // The control record counts more messages than the index holds.
   EncodeFixed32(image_->sqd.data() + kBhMessageCount, 5000);
   EXPECT_EQ(ReadAll(*OpenSaved()).size(), 3u);
@@ -184,7 +184,7 @@ TEST_F(SquishCorruptTest, CountsAndIndexThatDisagree) {
   EXPECT_EQ(ReadAll(*OpenSaved()).size(), 0u);
 }
 
-TEST_F(SquishCorruptTest, LoopsInTheChainsEndChanges) {
+TEST_F(SquishDamagedReadTest, LoopsInTheChainsEndChanges) {
   // Message chain: the last frame points back to the first. Free chain:
   // a freed frame that points to itself.
   SetFrameField(2, kFhNextFrame, uint32_t(image_->frame_offsets[0]));
@@ -208,7 +208,7 @@ TEST_F(SquishCorruptTest, LoopsInTheChainsEndChanges) {
   EXPECT_TRUE(PathExists(path_ + ".sqd"));
 }
 
-TEST_F(SquishCorruptTest, EveryDamagedByteIsSurvived) {
+TEST_F(SquishDamagedReadTest, EveryDamagedByteIsSurvived) {
   const SquishImage pristine = *image_;
   for (size_t i = 0; i < pristine.sqd.size(); ++i) {
     for (uint8_t value : {uint8_t(0xFF), uint8_t(0x00)}) {
