@@ -81,7 +81,8 @@ IoResult SquishMessageBase::Fail(IoResult code) {
 }
 
 void SquishMessageBase::SetPath(std::string_view path) {
-  path_ = ExpandBasePath(Fit(path));
+  // Never cut for length: a shortened path would name another base.
+  path_ = ExpandBasePath(path);
 }
 
 bool SquishMessageBase::BaseExists() {
