@@ -1,0 +1,434 @@
+// The posting command run in-process against a base that records the calls
+// it receives, so the call sequence, the refusals and the text handling are
+// checked independently of any storage format.
+
+#include "post/posting_command.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fault_env.h"
+#include "post/test_board.h"
+#include "post/text_reader.h"
+#include "test_util.h"
+
+namespace drayline {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// What the recording base answers.
+struct Script {
+  std::vector<bool> open_results = {true};  // successive OpenBase answers
+  bool create_result = true;
+  uint16_t write_result = 0;
+  std::function<void()> on_start_new_message;
+};
+
+class RecordingBase final : public MessageBase {
+ public:
+  RecordingBase(Calls* calls, Script* script) : calls_(calls), script_(script) {}
+  ~RecordingBase() override { calls_->push_back("~"); }
+
+  void SetPath(std::string_view p) override { Log("SetPath", p); }
+  bool OpenBase() override {
+    Log("OpenBase");
+    if (opens_ >= script_->open_results.size()) return false;
+    return script_->open_results[opens_++];
+  }
+  bool CreateBase(uint16_t max_msgs, uint16_t days) override {
+    Log("CreateBase", std::to_string(max_msgs) + "," + std::to_string(days));
+    return script_->create_result;
+  }
+  void CloseBase() override { Log("CloseBase"); }
+  void Done() override { Log("Done"); }
+  void StartNewMessage() override {
+    Log("StartNewMessage");
+    if (script_->on_start_new_message) script_->on_start_new_message();
+  }
+  void SetLocal(bool on) override { Log("SetLocal", on ? "1" : "0"); }
+  void SetMailType(MailType k) override {
+    Log("SetMailType", std::to_string(static_cast<int>(k)));
+  }
+  void SetPrivate(bool on) override { Log("SetPrivate", on ? "1" : "0"); }
+  void SetDate(std::string_view s) override { Log("SetDate", s); }
+  void SetTime(std::string_view s) override { Log("SetTime", s); }
+  void SetFrom(std::string_view s) override { Log("SetFrom", s); }
+  void SetTo(std::string_view s) override { Log("SetTo", s); }
+  void SetSubject(std::string_view s) override { Log("SetSubject", s); }
+  void AddTextLine(std::string_view s) override { Log("AddTextLine", s); }
+  uint16_t WriteMessage() override {
+    Log("WriteMessage");
+    return script_->write_result;
+  }
+
+ private:
+  void Log(std::string_view op, std::string_view arg = {}) {
+    calls_->push_back(std::string(op) +
+                      (arg.empty() && op != "AddTextLine" ? "" : " ") +
+                      std::string(arg));
+  }
+
+  Calls* calls_;
+  Script* script_;
+  size_t opens_ = 0;
+};
+
+constexpr char kBanner[] =
+    "\nDRAYLINE v1.2 - posts a text file into a message base\n\n"
+    "Compatible with Tarvik BBS v1.07.2\n\n";
+
+DateTimeRecord At(uint16_t y, uint16_t mo, uint16_t d, uint16_t h,
+                  uint16_t mi, uint16_t s) {
+  return DateTimeRecord{y, mo, d, h, mi, s};
+}
+
+class PostingCommandTest : public testing::Test {
+ protected:
+  PostingCommandTest() : clock_(At(2001, 6, 15, 14, 30, 9)) {
+    old_cwd_ = getcwd(nullptr, 0);
+    WriteTestBoard(dir_.path(), {JamBaseRecord("general"),
+                                 JamBaseRecord("other", kNetEcho, 1)});
+    WriteFileBytes(dir_ / "hello.txt", Bytes("Test\n"));
+    EXPECT_EQ(chdir(dir_.path().c_str()), 0);
+  }
+  ~PostingCommandTest() override {
+    EXPECT_EQ(chdir(old_cwd_), 0);
+    free(old_cwd_);
+  }
+
+  static std::vector<uint8_t> Bytes(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+  }
+
+  int Run(const std::vector<std::string>& args, Env* env = nullptr) {
+    std::ostringstream out;
+    formats_.clear();
+    BaseFactory factory = [this](uint8_t format,
+                                 Env*) -> std::unique_ptr<MessageBase> {
+      formats_.push_back(format);
+      if (!constructible_) return nullptr;
+      return std::make_unique<RecordingBase>(&calls_, &script_);
+    };
+    int status = RunPostingCommand(args, out, env, factory);
+    out_ = out.str();
+    return status;
+  }
+
+  // The calls made from StartNewMessage on, without the text lines.
+  Calls HeaderCalls() const {
+    Calls header;
+    for (const std::string& c : calls_) {
+      if (c.rfind("AddTextLine", 0) != 0) header.push_back(c);
+    }
+    return header;
+  }
+  Calls TextLines() const {
+    Calls lines;
+    for (const std::string& c : calls_) {
+      if (c.rfind("AddTextLine ", 0) == 0) lines.push_back(c.substr(12));
+    }
+    return lines;
+  }
+  bool Called(const std::string& prefix) const {
+    for (const std::string& c : calls_) {
+      if (c.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+  }
+
+  TempDir dir_;
+  FixedClock clock_;
+  char* old_cwd_ = nullptr;
+  Script script_;
+  bool constructible_ = true;
+  Calls calls_;
+  std::vector<uint8_t> formats_;
+  std::string out_;
+};
+
+TEST_F(PostingCommandTest, PostsWithTheFixedCallSequence) {
+  EXPECT_EQ(Run({"0", "Board_Operator", "All", "Hello_there", "hello.txt"}),
+            kExitOk);
+  EXPECT_EQ(out_, std::string(kBanner) + "Posting message ... DONE\n");
+  EXPECT_EQ(formats_, std::vector<uint8_t>{kFormatJam});
+  EXPECT_EQ(calls_, Calls({"SetPath msgs/general", "OpenBase",
+                           "StartNewMessage", "SetLocal 1", "SetMailType 0",
+                           "SetPrivate 0", "SetDate 06/15/01",
+                           "SetTime 14:30:08", "SetFrom Board Operator",
+                           "SetTo All", "SetSubject Hello there",
+                           "AddTextLine Test", "WriteMessage", "CloseBase",
+                           "Done", "~"}));
+}
+
+TEST_F(PostingCommandTest, CreatesTheBaseWhenItDoesNotOpen) {
+  WriteTestBoard(dir_.path(), {[] {
+                   MessageBaseRecord r = JamBaseRecord("general");
+                   r.MaxMsgs = 500;
+                   r.MaxAge = 30;
+                   return r;
+                 }()});
+  script_.open_results = {false, true};
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_EQ(Calls(calls_.begin(), calls_.begin() + 5),
+            Calls({"SetPath msgs/general", "OpenBase", "CreateBase 500,30",
+                   "OpenBase", "StartNewMessage"}));
+}
+
+TEST_F(PostingCommandTest, BaseThatNeitherOpensNorIsCreatedIsRefused) {
+  const std::string refusal =
+      std::string(kBanner) + "Unable to open/create message base.\n";
+  script_.open_results = {false};
+  script_.create_result = false;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_EQ(out_, refusal);
+  EXPECT_TRUE(Called("CreateBase 0,0"));
+  EXPECT_FALSE(Called("StartNewMessage"));
+
+  // Created, but the second open fails: nothing is composed into it.
+  calls_.clear();
+  script_.open_results = {false, false};
+  script_.create_result = true;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_EQ(out_, refusal);
+  EXPECT_EQ(calls_, Calls({"SetPath msgs/general", "OpenBase",
+                           "CreateBase 0,0", "OpenBase", "~"}));
+}
+
+TEST_F(PostingCommandTest, FailedStoreIsNeverReportedAsStored) {
+  script_.write_result = 101;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitStoreFailed);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "Posting message ... FAILED\nMessage base error 101.\n");
+  // The base is still closed and released.
+  EXPECT_EQ(Calls(calls_.end() - 4, calls_.end()),
+            Calls({"WriteMessage", "CloseBase", "Done", "~"}));
+}
+
+TEST_F(PostingCommandTest, NetTypeAndPostTypeMarkTheMessage) {
+  const struct {
+    uint8_t net_type, post_type;
+    const char* mail_type;  // nullptr: SetMailType is not called
+    const char* private_call;
+  } cases[] = {
+      {kNetLocal, 0, "SetMailType 0", "SetPrivate 0"},
+      {kNetEcho, 1, "SetMailType 1", "SetPrivate 1"},
+      {kNetEchoOther, 2, "SetMailType 1", "SetPrivate 0"},
+      {4, 255, nullptr, "SetPrivate 0"},
+  };
+  for (const auto& c : cases) {
+    WriteTestBoard(dir_.path(),
+                   {JamBaseRecord("general", c.net_type, c.post_type)});
+    calls_.clear();
+    EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+    EXPECT_EQ(Called("SetMailType"), c.mail_type != nullptr);
+    if (c.mail_type != nullptr) {
+      EXPECT_TRUE(Called(c.mail_type));
+    }
+    EXPECT_TRUE(Called(c.private_call)) << int(c.net_type);
+  }
+}
+
+// The date and the time come from one clock reading: a clock that moves on
+// to the next day between two readings cannot stamp a post with the old
+// date and the new time.
+TEST_F(PostingCommandTest, DateAndTimeComeFromOneClockReading) {
+  static int readings;
+  readings = 0;
+  LocalClock old = SetLocalClock([] {
+    return ++readings == 1 ? At(2026, 12, 31, 23, 59, 59)
+                           : At(2027, 1, 1, 0, 0, 0);
+  });
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+  SetLocalClock(old);
+  EXPECT_EQ(readings, 1);
+  EXPECT_TRUE(Called("SetDate 12/31/26"));
+  EXPECT_TRUE(Called("SetTime 23:59:58"));  // packed: even seconds
+}
+
+TEST_F(PostingCommandTest, UnderscoresBecomeSpacesInNamesOnly) {
+  WriteFileBytes(dir_ / "my_text.txt", Bytes("x\n"));
+  EXPECT_EQ(Run({"0", "___", "John_Q_Public", "Re:_a_b", "my_text.txt"}),
+            kExitOk);
+  EXPECT_TRUE(Called("SetFrom    "));
+  EXPECT_TRUE(Called("SetTo John Q Public"));
+  EXPECT_TRUE(Called("SetSubject Re: a b"));
+  EXPECT_EQ(TextLines(), Calls({"x"}));
+}
+
+TEST_F(PostingCommandTest, TextIsCutTo200LinesOf78Characters) {
+  std::string text;
+  for (int i = 1; i <= 250; ++i) text += "line " + std::to_string(i) + "\r\n";
+  text.replace(0, 6, std::string(300, 'w'));  // first line: 300 characters
+  WriteFileBytes(dir_ / "long.txt", Bytes(text));
+  EXPECT_EQ(Run({"0", "a", "b", "c", "long.txt"}), kExitOk);
+  Calls lines = TextLines();
+  ASSERT_EQ(lines.size(), 200u);
+  EXPECT_EQ(lines[0], std::string(78, 'w'));
+  EXPECT_EQ(lines[1], "line 2");
+  EXPECT_EQ(lines[199], "line 200");
+
+  calls_.clear();
+  WriteFileBytes(dir_ / "crlf.txt", Bytes("one\r\n\r\nthree\rfour"));
+  EXPECT_EQ(Run({"0", "a", "b", "c", "crlf.txt"}), kExitOk);
+  EXPECT_EQ(TextLines(), Calls({"one", "", "three", "four"}));
+
+  calls_.clear();
+  WriteFileBytes(dir_ / "empty.txt", {});
+  EXPECT_EQ(Run({"0", "a", "b", "c", "empty.txt"}), kExitOk);
+  EXPECT_TRUE(TextLines().empty());
+  EXPECT_TRUE(Called("WriteMessage"));
+}
+
+TEST_F(PostingCommandTest, BaseNumberIsParsedAndRangeChecked) {
+  // Two records: 0 and 1 are valid, everything else is refused.
+  const struct {
+    std::string arg;
+    int format;  // -1: refused
+  } cases[] = {
+      {"0", 0},   {" 1 ", 1}, {"abc", 0}, {"5x", 0}, {"$1", 1},
+      {"2", -1},  {"3", -1},  {"-1", -1}, {"-2147483648", -1},
+      {"99999999999", 0},  // not a 32-bit number: 0
+  };
+  WriteTestBoard(dir_.path(), {JamBaseRecord("general"),
+                               [] {
+                                 MessageBaseRecord r = JamBaseRecord("chat");
+                                 r.BaseFormat = kFormatSquish;
+                                 return r;
+                               }()});
+  for (const auto& c : cases) {
+    calls_.clear();
+    EXPECT_EQ(Run({c.arg, "a", "b", "c", "hello.txt"}), kExitOk) << c.arg;
+    if (c.format < 0) {
+      EXPECT_EQ(out_, std::string(kBanner) + "Invalid base number: " + c.arg +
+                          "\n");
+      EXPECT_TRUE(formats_.empty());
+    } else {
+      EXPECT_EQ(formats_, std::vector<uint8_t>{uint8_t(c.format)}) << c.arg;
+    }
+  }
+}
+
+TEST_F(PostingCommandTest, PartialRecordAtTheEndIsNotCounted) {
+  std::vector<uint8_t> bytes = ReadFileBytes(dir_ / "data/mbases.dat");
+  bytes.resize(600);  // two records and a piece of a third
+  WriteFileBytes(dir_ / "data/mbases.dat", bytes);
+  EXPECT_EQ(Run({"1", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_TRUE(Called("SetPath msgs/other"));
+  EXPECT_EQ(Run({"2", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_EQ(out_, std::string(kBanner) + "Invalid base number: 2\n");
+}
+
+TEST_F(PostingCommandTest, RefusalsPrintOneLineAndExitZero) {
+  auto refused = [this](const std::vector<std::string>& args,
+                        const std::string& line) {
+    calls_.clear();
+    EXPECT_EQ(Run(args), kExitOk) << line;
+    EXPECT_EQ(out_, std::string(kBanner) + line + "\n");
+    EXPECT_TRUE(calls_.empty()) << line;
+  };
+  refused({"0", "a", "b", "c"},
+          "Usage: DRAYLINE.EXE  [base #]  [from]  [to]  [subj]  [text file "
+          "name]");
+  refused({"0", "a", "b", "c", "missing.txt"},
+          "Unable to open text file: missing.txt");
+  refused({"0", "a", "b", "c", "msgs"}, "Unable to open text file: msgs");
+
+  WriteTestBoard(dir_.path(), {JamBaseRecord("net", kNetMail)});
+  refused({"0", "a", "b", "c", "hello.txt"},
+          "DRAYLINE does not support netmail posts.");
+
+  std::remove((dir_ / "data/mbases.dat").c_str());
+  refused({"0", "a", "b", "c", "hello.txt"},
+          "Unable to locate message base definitions.");
+
+  // The directory test comes before the argument count.
+  std::remove((dir_ / "tarvik.dat").c_str());
+  refused({}, "DRAYLINE must be ran from your root TRVK directory!");
+}
+
+TEST_F(PostingCommandTest, DataPathIsUsedWhole) {
+  const std::string data_path = std::string(200, 'd') + "/" +
+                                std::string(50, 'e') + "/";
+  WriteTestBoard(dir_.path(), {JamBaseRecord("general")}, data_path);
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_TRUE(Called("SetPath msgs/general"));
+}
+
+TEST_F(PostingCommandTest, FormatsWithoutAnImplementationStopNonZero) {
+  WriteTestBoard(dir_.path(), {[] {
+                   MessageBaseRecord r = JamBaseRecord("chatter");
+                   r.BaseFormat = kFormatSquish;
+                   return r;
+                 }()});
+  constructible_ = false;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitFormatUnavailable);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "Squish message bases are not available yet.\n");
+
+  WriteTestBoard(dir_.path(), {[] {
+                   MessageBaseRecord r = JamBaseRecord("odd");
+                   r.BaseFormat = 7;
+                   return r;
+                 }()});
+  constructible_ = true;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitUnknownFormat);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "Unknown message base format 7 in mbases.dat.\n");
+  EXPECT_TRUE(formats_.empty());
+  EXPECT_TRUE(calls_.empty());
+}
+
+TEST_F(PostingCommandTest, OwnFileStepsStopWithARuntimeError) {
+  std::vector<uint8_t> system = ReadFileBytes(dir_ / "tarvik.dat");
+  system.resize(kSystemConfigRecordSize - 1);
+  WriteFileBytes(dir_ / "tarvik.dat", system);
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), 100);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "Runtime error 100 while reading tarvik.dat.\n");
+
+  WriteTestBoard(dir_.path(), {JamBaseRecord("general")});
+  FaultEnv env;
+  env.FailRead("mbases.dat", io::kInvalidHandle);
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}, &env), io::kInvalidHandle);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "Runtime error 6 while reading mbases.dat.\n");
+  EXPECT_TRUE(calls_.empty());
+}
+
+// A text file that stops being readable after the base was opened ends the
+// run before anything is stored, on a line of its own.
+TEST_F(PostingCommandTest, TextReadFailureStopsBeforeTheStore) {
+  // Long lines, so that the 200 lines span several blocks.
+  std::string text;
+  while (text.size() < 3 * TextLineReader::kDefaultBlockSize) {
+    text += std::string(1000, 'a') + "\n";
+  }
+  WriteFileBytes(dir_ / "big.txt", Bytes(text));
+  FaultEnv env;
+  script_.on_start_new_message = [&env] {
+    env.FailRead("big.txt", io::kDiskWriteError);
+  };
+  EXPECT_EQ(Run({"0", "a", "b", "c", "big.txt"}, &env), io::kDiskWriteError);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "Posting message ... \n"
+                      "Runtime error 101 while reading the text file.\n");
+  EXPECT_FALSE(Called("WriteMessage"));
+  EXPECT_EQ(calls_.back(), "~");  // released all the same
+}
+
+TEST_F(PostingCommandTest, ReadOnlySystemRecordIsNotTheBoardRoot) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  ASSERT_EQ(chmod((dir_ / "tarvik.dat").c_str(), 0444), 0);
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
+  EXPECT_EQ(out_, std::string(kBanner) +
+                      "DRAYLINE must be ran from your root TRVK directory!\n");
+}
+
+}  // namespace
+}  // namespace drayline
