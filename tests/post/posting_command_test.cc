@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_board.h"  // kBanner
 #include "fault_env.h"
 #include "post/test_board.h"
 #include "post/text_reader.h"
@@ -78,10 +79,6 @@ class RecordingBase final : public MessageBase {
   Script* script_;
   size_t opens_ = 0;
 };
-
-constexpr char kBanner[] =
-    "\nDRAYLINE v1.2 - posts a text file into a message base\n\n"
-    "Compatible with Tarvik BBS v1.07.2\n\n";
 
 DateTimeRecord At(uint16_t y, uint16_t mo, uint16_t d, uint16_t h,
                   uint16_t mi, uint16_t s) {
