@@ -39,10 +39,11 @@ std::string Hex32(uint32_t v) {
 }
 
 std::string TimeText(uint32_t unix_time) {
-  return std::to_string(unix_time) + " (" +
-         drayline::FormatDateMask(drayline::UnixToDateTime(unix_time),
-                                  "YYYY-MM-DD HH:II:SS") +
-         ")";
+  const drayline::DateTimeRecord t = drayline::UnixToDateTime(unix_time);
+  char buf[48];  // room for any 16-bit field values
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", t.Year,
+                t.Month, t.Day, t.Hour, t.Minute, t.Second);
+  return std::to_string(unix_time) + " (" + buf + ")";
 }
 
 struct OpenedFile {
