@@ -47,6 +47,8 @@ TEST(PostE2e, EveryRefusalPrintsItsLineExitsZeroAndTouchesNoBase) {
                 "file name]");
   ExpectRefused(board, {"0", "Sysop", "All", "Hi", "nothing.txt"},
                 "Unable to open text file: nothing.txt");
+  ExpectRefused(board, {"0", "Sysop", "All", "Hi", "msgs"},
+                "Unable to open text file: msgs");  // a directory
   for (const char* bad : {"2", "3", "-1", "99999"}) {
     ExpectRefused(board, {bad, "Sysop", "All", "Hi", "hello.txt"},
                   std::string("Invalid base number: ") + bad);
@@ -68,19 +70,7 @@ TEST(PostE2e, EveryRefusalPrintsItsLineExitsZeroAndTouchesNoBase) {
   ExpectRefused(board, post, "Unable to locate message base definitions.");
 }
 
-TEST(PostE2e, OwnStepsStopWithARuntimeError) {
-  E2eBoard board;
-  board.WriteText("hello.txt", "Hello\n");
-  std::vector<uint8_t> system = ReadFileBytes(board / "tarvik.dat");
-  system.resize(kSystemConfigRecordSize - 1);
-  WriteFileBytes(board / "tarvik.dat", system);
-  RunResult r = board.Post({"0", "Sysop", "All", "Hi", "hello.txt"});
-  EXPECT_EQ(r.status, 100);
-  EXPECT_EQ(r.out, std::string(kBanner) +
-                       "Runtime error 100 while reading tarvik.dat.\n");
-}
-
-TEST(PostE2e, UnknownFormatStopsNonZeroWithoutABase) {
+TEST(PostE2e, StopsNonZeroOnRuntimeErrorsAndUnknownFormats) {
   E2eBoard board;
   board.WriteText("hello.txt", "Hello\n");
   MessageBaseRecord odd = JamBaseRecord("odd");
@@ -91,6 +81,14 @@ TEST(PostE2e, UnknownFormatStopsNonZeroWithoutABase) {
   EXPECT_EQ(r.out, std::string(kBanner) +
                        "Unknown message base format 9 in mbases.dat.\n");
   EXPECT_FALSE(PathExists(board.Base("odd") + ".jhr"));
+
+  std::vector<uint8_t> system = ReadFileBytes(board / "tarvik.dat");
+  system.resize(kSystemConfigRecordSize - 1);
+  WriteFileBytes(board / "tarvik.dat", system);
+  r = board.Post({"0", "Sysop", "All", "Hi", "hello.txt"});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(r.out, std::string(kBanner) +
+                       "Runtime error 100 while reading tarvik.dat.\n");
 }
 
 TEST(PostE2e, BaseNumberChoosesTheRecord) {
