@@ -150,10 +150,20 @@ class JamMessageBase final : public MessageBase {
   IoResult LoadIndexWindow();
   IoResult StoreIndexWindow();
   // The index record of CurrentMsgNum (LocateIndex must have succeeded).
-  IndexRecord& CurrentIndexRecord();
+  jam::IndexRecord& CurrentIndexRecord();
   IoResult LoadHeaderAt(uint32_t offset);
   void ParseSubfields(bool to_name_only);
   int64_t FindLastRead(File& file, int32_t user);
+  // Releases the lock taken by LockBase; writes the base header first (while
+  // the lock is still held) only when write_header. False when the header
+  // write or the release failed.
+  bool ReleaseLock(bool write_header);
+  // CreateBase helpers.
+  IoResult OpenOrCreateFile(std::string_view ext, std::unique_ptr<File>* file);
+  IoResult WriteFreshBaseHeader(File& header_file);
+  // Raises the counters, writes the base header and releases the lock; on
+  // a failed write the old header is put back and the lock is kept.
+  IoResult CommitStore();
 
   Env* env_;
   uint16_t io_status_ = 0;
@@ -166,7 +176,7 @@ class JamMessageBase final : public MessageBase {
 
   // Buffers, allocated once.
   std::unique_ptr<uint8_t[]> header_buffer_;  // kHeaderBufferSize
-  std::unique_ptr<IndexRecord[]> index_window_;  // kIndexWindowRecords + 1
+  std::unique_ptr<jam::IndexRecord[]> index_window_;  // kIndexWindowRecords + 1
   std::unique_ptr<uint8_t[]> text_buffer_;    // kTextBufferSize
   std::unique_ptr<uint8_t[]> carry_over_;     // kCarryOverSize
   std::array<uint8_t, jam::kBaseHeaderSize> base_header_image_{};
@@ -197,6 +207,9 @@ class JamMessageBase final : public MessageBase {
   // included); subfields are only taken from within them.
   size_t header_loaded_len_ = 0;
   bool header_valid_ = false;
+  // First failure of the spill file while composing; WriteMessage fails
+  // with it instead of storing a text with bytes missing.
+  IoResult spill_error_ = 0;
   bool done_ = false;
 };
 
