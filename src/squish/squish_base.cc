@@ -433,6 +433,9 @@ IoResult SquishMessageBase::ReleaseLock(bool commit) {
 IoResult SquishMessageBase::CommitLocked() {
   // The index before the control record: a crash between the two leaves
   // the old control record, which the next post simply overwrites from.
+  // A refused index write wrote nothing and needs nothing put back.
+  const bool index_writable =
+      index_status_ == io::kOk && index_file_ != nullptr;
   IoResult code = WriteIndex();
   bool header_tried = false;
   if (code == io::kOk) {
@@ -444,7 +447,7 @@ IoResult SquishMessageBase::CommitLocked() {
     return io::kOk;
   }
   // Put everything back as it was when the lock was taken.
-  RestoreIndexFile();
+  if (index_writable) RestoreIndexFile();
   RevertJournal(0);
   if (header_tried && data_file_ != nullptr) {
     WriteWithRetry(*data_file_, 0,

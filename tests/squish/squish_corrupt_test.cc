@@ -154,6 +154,13 @@ TEST_F(SquishCorruptTest, TruncatedDataFile) {
   EXPECT_EQ(PostExpectingRefusal(), io::kReadPastEnd);
 }
 
+TEST_F(SquishCorruptTest, EndFrameBeyondTheFile) {
+  BuildBase(path_, 0);
+  Patch(kBhEndFrame, 1 << 30);
+  EXPECT_EQ(PostExpectingRefusal(), kDamagedBase);
+  EXPECT_EQ(FileSizeOf(path_ + ".sqd"), 256);
+}
+
 TEST_F(SquishCorruptTest, MessageCountsOutOfRange) {
   Patch(kBhMessageCount, -1);
   EXPECT_EQ(PostExpectingRefusal(), kDamagedBase);
