@@ -81,7 +81,8 @@ IoResult SquishMessageBase::Fail(IoResult code) {
 }
 
 void SquishMessageBase::SetPath(std::string_view path) {
-  path_ = ExpandBasePath(Fit(path));
+  // Never cut for length: a shortened path would name another base.
+  path_ = ExpandBasePath(path);
 }
 
 bool SquishMessageBase::BaseExists() {
@@ -434,6 +435,9 @@ IoResult SquishMessageBase::ReleaseLock(bool commit) {
 IoResult SquishMessageBase::CommitLocked() {
   // The index before the control record: a crash between the two leaves
   // the old control record, which the next post simply overwrites from.
+  // A refused index write wrote nothing and needs nothing put back.
+  const bool index_writable =
+      index_status_ == io::kOk && index_file_ != nullptr;
   IoResult code = WriteIndex();
   bool header_tried = false;
   if (code == io::kOk) {
@@ -445,7 +449,7 @@ IoResult SquishMessageBase::CommitLocked() {
     return io::kOk;
   }
   // Put everything back as it was when the lock was taken.
-  RestoreIndexFile();
+  if (index_writable) RestoreIndexFile();
   RevertJournal(0);
   if (header_tried && data_file_ != nullptr) {
     WriteWithRetry(*data_file_, 0,

@@ -93,6 +93,11 @@ class SquishMessageBase final : public MessageBase {
   void SetEchoed(bool on) override;
 
   // ---- Reading, scanning, deleting, last-read (squish_read.cc) ----
+  // The cursor reaches the table only through IndexEntryAt (entries
+  // 1..IndexEntries()). DeleteMessage is DeleteByUid(current_uid_). What
+  // changes under LockBase reaches the files at UnlockBase, and only when
+  // the lock-time re-read was sound (header_status_ 0); a change that
+  // fails half-way puts itself back first (BeginChange/AbortChange).
   void ResetText() override;
   void RewriteMessage() override;
   uint8_t GetChar() override;

@@ -159,10 +159,13 @@ IoResult SquishMessageBase::WriteNewFrame(int32_t offset, bool reused,
   if (reused) {
     journal_.push_back(FrameUndo{offset, old, false});
   } else {
-    // An appended frame that fails is cut away again.
+    // An appended frame that fails is cut away again. An EndFrame beyond
+    // the file claims frames that are not there: the control record is
+    // damaged, and the file is not stretched to wherever it points.
     uint64_t size = 0;
     IoResult code = data_file_->Size(&size);
     if (code != io::kOk) return Fail(code);
+    if (size < uint64_t(offset)) return Fail(kDamagedBase);
     journal_.push_back(FrameUndo{int64_t(size), {}, true});
   }
   IoResult code = WriteCurrentFrameHeader(offset);

@@ -1,1 +1,53 @@
-int main() { return 0; }
+// draybase: the sysop's companion tool for the board's message bases.
+//
+//   draybase COMMAND ARGS...
+//
+// Commands are listed in kCommands; each is a function of commands.h.
+
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "draybase/commands.h"
+
+namespace draybase {
+namespace {
+
+struct Command {
+  std::string_view name;
+  std::string_view usage;  // arguments, for the usage text
+  std::string_view help;
+  int (*run)(CommandArgs args);
+};
+
+constexpr Command kCommands[] = {
+    {"newboard", "DIR", "write a sample board (tarvik.dat, data/mbases.dat)",
+     RunNewBoard},
+    {"dump", "BASE", "show the fields of a JAM base (BASE without extension)",
+     RunDump},
+};
+
+int Usage() {
+  std::cerr << "usage: draybase COMMAND ARGS...\n\ncommands:\n";
+  for (const Command& command : kCommands) {
+    std::cerr << "  " << command.name << " " << command.usage << "\n      "
+              << command.help << "\n";
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace draybase
+
+int main(int argc, char** argv) {
+  using namespace draybase;
+  if (argc < 2) return Usage();
+  const std::string_view name = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Command& command : kCommands) {
+    if (command.name == name) return command.run(args);
+  }
+  std::cerr << "draybase: unknown command " << name << "\n";
+  return Usage();
+}

@@ -1,0 +1,30 @@
+// The commands of draybase, the sysop's companion tool. Each command lives
+// in its own file and is listed in the table of main.cc.
+//
+// A command gets the arguments after its name, prints on standard output
+// (errors on standard error) and returns the process's exit status: 0 on
+// success, 1 when the work failed, 2 for a usage error.
+
+#ifndef DRAYBASE_COMMANDS_H_
+#define DRAYBASE_COMMANDS_H_
+
+#include <span>
+#include <string>
+
+namespace draybase {
+
+using CommandArgs = std::span<const std::string>;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// newboard DIR: writes a sample board into DIR (newboard.cc).
+int RunNewBoard(CommandArgs args);
+// dump BASE: the fields of a JAM base's files, BASE without extension
+// (dump.cc).
+int RunDump(CommandArgs args);
+
+}  // namespace draybase
+
+#endif  // DRAYBASE_COMMANDS_H_
