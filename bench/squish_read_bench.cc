@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "drayline/message_base.h"
 #include "support/env.h"
 
@@ -31,11 +32,6 @@ const char* const kMailUser = "Bench Reader";
 
 using Clock = std::chrono::steady_clock;
 
-double MedianMs(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 template <typename Fn>
 double TimeMs(Fn&& fn) {
   std::vector<double> times;
@@ -46,7 +42,7 @@ double TimeMs(Fn&& fn) {
     times.push_back(
         std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
-  return MedianMs(times);
+  return bench::Median(times);
 }
 
 bool BuildBase(const std::string& path) {
