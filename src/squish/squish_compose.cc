@@ -13,6 +13,9 @@ using namespace squish;
 void SquishMessageBase::StartNewMessage() {
   msg_header_ = SquishMessageHeader{};
   frame_header_ = SquishFrameHeader{};
+  // The headers are no longer those of a stored message: RewriteHeader
+  // must not write a composed header over the message read before.
+  header_loaded_ = false;
   text_pos_ = 0;
   date_text_.clear();
   time_text_.clear();

@@ -155,6 +155,19 @@ TEST_F(SquishChangeTest, RewriteHeaderOfAMessageDeletedMeanwhileWritesNothing) {
   EXPECT_EQ(Sqi(), sqi);
 }
 
+TEST_F(SquishChangeTest, ComposingForgetsTheLoadedHeader) {
+  PostAll({"Alice"});
+  auto base = Open();
+  base->SeekFirst(1);
+  base->ReadHeader();
+  ASSERT_EQ(Post(*base, "Bob", {"new"}), 0);
+  // The object now holds the stored message's header, not message 1's.
+  const Bytes sqd = Sqd();
+  base->RewriteHeader();
+  EXPECT_EQ(Sqd(), sqd);
+  EXPECT_EQ(ReadBase(path_).messages.at(0).to(), "Alice");
+}
+
 TEST_F(SquishChangeTest, ChangesNeedTheLock) {
   PostAll({"Alice", "Bob"});
   FaultEnv env;
