@@ -311,21 +311,15 @@ TEST_F(SquishChangeTest, LastReadOfUsersBelowOneTouchesNothing) {
   EXPECT_EQ(base->IoStatus(), 0);
 }
 
-TEST_F(SquishChangeTest, LastReadFileIsCreatedWhenMissingAndNeverCut) {
-  SquishMessageBase base;  // never opened: the file is reached by name
+TEST_F(SquishChangeTest, LastReadFileIsReachedByNameAndNeverWraps) {
+  SquishMessageBase base;  // never opened
   base.SetPath(path_);
   ASSERT_EQ(Env::Default()->Remove(path_ + ".sql"), 0);
   EXPECT_EQ(base.GetLastRead(1), 0);
-  base.SetLastRead(2, 300);
+  base.SetLastRead(2, 300);  // creates the file
   EXPECT_EQ(Sql(), (Bytes{0, 0, 0, 0, 0x2C, 1, 0, 0}));
   base.SetLastRead(1, 5);
   EXPECT_EQ(Sql(), (Bytes{5, 0, 0, 0, 0x2C, 1, 0, 0}));
-}
-
-TEST_F(SquishChangeTest, LastReadOffsetsDoNotWrapAt32Bits) {
-  SquishMessageBase base;
-  base.SetPath(path_);
-  base.SetLastRead(1, 5);
   // 4 * (0x40000001 - 1) is 2^32: in 32 bits it would be user 1's record.
   const int32_t far_user = 0x40000001;
   base.SetLastRead(far_user, 9);

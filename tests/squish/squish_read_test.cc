@@ -252,15 +252,6 @@ TEST_F(SquishReadTest, TextPositionCanBeSavedAndRestored) {
   EXPECT_EQ(base->GetChar(), 0);
 }
 
-TEST_F(SquishReadTest, VisibleLinesSkipControlLines) {
-  auto base = OpenImage({TextMessage(1, "\x01PID: x\rwords here\r\x01TAIL\r")});
-  base->SeekFirst(1);
-  base->ReadHeader();
-  base->BeginTextRead();
-  EXPECT_EQ(base->GetVisibleLine(79), "words here");
-  EXPECT_EQ(base->GetVisibleLine(79), "\x01TAIL");
-}
-
 TEST_F(SquishReadTest, SeesMessagesStoredByAnotherProgramSinceOpening) {
   SquishMessageBase reader;
   ASSERT_TRUE(OpenOrCreate(reader, path_));
