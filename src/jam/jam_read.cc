@@ -252,6 +252,10 @@ void JamMessageBase::ReadHeader() {
   from_name_.clear();
   to_name_.clear();
   subject_.clear();
+  // A header without address subfields has no addresses: the previous
+  // message's must not show as this one's (or be stored by a rewrite).
+  orig_addr_ = NetAddress();
+  dest_addr_ = NetAddress();
   carry_len_ = 0;
   if (!SeekFound()) return;  // the previous header stays
   io_status_ = LocateIndex();

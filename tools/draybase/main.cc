@@ -1,1 +1,61 @@
-int main() { return 0; }
+// draybase: the sysop's companion tool for the board's message bases.
+//
+//   draybase COMMAND ARGS...
+//
+// Commands are listed in kCommands; each is a function of commands.h.
+
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "draybase/commands.h"
+#include "support/clock.h"
+
+namespace draybase {
+namespace {
+
+struct Command {
+  std::string_view name;
+  std::string_view usage;  // arguments, for the usage text
+  std::string_view help;
+  int (*run)(CommandArgs args);
+};
+
+constexpr Command kCommands[] = {
+    {"list", "BASE [--json]", "one line per message of a base", RunList},
+    {"show", "BASE NUM [--width W] [--json]",
+     "a message's header and text, lines at most W wide (79)", RunShow},
+    {"mail", "BASE NAME [ALIAS] [--json]", "the messages a user has not received",
+     RunMail},
+    {"delete", "BASE NUM [--json]", "delete a message", RunDelete},
+    {"lastread", "BASE USER [NUM] [--json]",
+     "show a user's last-read pointer, or set it to NUM", RunLastRead},
+};
+
+int Usage() {
+  std::cerr << "usage: draybase COMMAND ARGS...\n\ncommands:\n";
+  for (const Command& command : kCommands) {
+    std::cerr << "  " << command.name << " " << command.usage << "\n      "
+              << command.help << "\n";
+  }
+  std::cerr << "\nBASE is a message base's path without extension.\n";
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace draybase
+
+int main(int argc, char** argv) {
+  using namespace draybase;
+  // A program of its own: dates read month/day/year.
+  drayline::SetDefaultDateStyle(1);
+  if (argc < 2) return Usage();
+  const std::string_view name = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Command& command : kCommands) {
+    if (command.name == name) return command.run(args);
+  }
+  std::cerr << "draybase: unknown command " << name << "\n";
+  return Usage();
+}

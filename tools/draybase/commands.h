@@ -1,0 +1,38 @@
+// The commands of draybase, the sysop's companion tool. Each command lives
+// in its own file and is listed in the table of main.cc.
+//
+// A command gets the arguments after its name, prints on standard output
+// (errors on standard error) and returns the process's exit status: 0 on
+// success, 1 when the work failed, 2 for a usage error.
+
+#ifndef DRAYBASE_COMMANDS_H_
+#define DRAYBASE_COMMANDS_H_
+
+#include <span>
+#include <string>
+
+namespace draybase {
+
+using CommandArgs = std::span<const std::string>;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Reading and changing the messages of a base (BASE is a path without
+// extension; the format is the one whose files exist). Each accepts --json.
+// list BASE: one line per message (list_command.cc).
+int RunList(CommandArgs args);
+// show BASE NUM [--width W]: a message's header and text (show_command.cc).
+int RunShow(CommandArgs args);
+// mail BASE NAME [ALIAS]: the unreceived mail of a user (list_command.cc).
+int RunMail(CommandArgs args);
+// delete BASE NUM (change_commands.cc).
+int RunDelete(CommandArgs args);
+// lastread BASE USER [NUM]: a user's last-read pointer, or set it
+// (change_commands.cc).
+int RunLastRead(CommandArgs args);
+
+}  // namespace draybase
+
+#endif  // DRAYBASE_COMMANDS_H_
