@@ -31,6 +31,9 @@ constexpr int64_t kHighestNumber = INT32_MAX - 1;
 // A window reload starts this many records before the one asked for, so
 // that small steps back stay inside it.
 constexpr int64_t kWindowLead = 30;
+// The first read of a header; see LoadHeaderAt.
+constexpr size_t kHeaderFirstRead = 1024;
+static_assert(kHeaderFirstRead >= kFixedHeaderSize && kHeaderFirstRead <= kHeaderBufferSize);
 
 int32_t ToCursor(int64_t n) {
   return static_cast<int32_t>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
@@ -177,19 +180,31 @@ void JamMessageBase::SetMsgLoc(int32_t loc) { current_msg_num_ = loc; }
 IoResult JamMessageBase::LoadHeaderAt(uint32_t offset) {
   header_valid_ = false;
   header_loaded_len_ = 0;
-  IoResult code = io::kNotOpen;
+  if (header_file_ == nullptr) return io::kNotOpen;
+  // Most headers are far shorter than the buffer: the first read takes the
+  // part that holds them, a second one the rest only when SubfieldLen says
+  // there is more.
+  uint8_t* buffer = header_buffer_.get();
   size_t done = 0;
-  if (header_file_ != nullptr) {
-    code = ReadWithRetry(*header_file_, offset,
-                         std::span(header_buffer_.get(), kHeaderBufferSize), &done)
-               ? io::kOk
-               : LastFileError();
+  IoResult code = ReadWithRetry(*header_file_, offset, std::span(buffer, kHeaderFirstRead), &done)
+                      ? io::kOk
+                      : LastFileError();
+  if (code == io::kOk && done == kHeaderFirstRead) {
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(
+        kFixedHeaderSize + uint64_t{DecodeFixed32(buffer + kMhSubfieldLen)}, kHeaderBufferSize));
+    size_t more = 0;
+    if (wanted > done &&
+        !ReadWithRetry(*header_file_, uint64_t{offset} + done,
+                       std::span(buffer + done, wanted - done), &more)) {
+      code = LastFileError();
+    }
+    done += more;
   }
   // A header without its whole fixed part is not loaded: its fields would
   // be partly another message's.
   if (code == io::kOk && done < kFixedHeaderSize) code = io::kReadPastEnd;
   if (code != io::kOk) {
-    std::memset(header_buffer_.get(), 0, kFixedHeaderSize);
+    std::memset(buffer, 0, kFixedHeaderSize);
     return code;
   }
   header_loaded_len_ = done;
