@@ -1,14 +1,40 @@
 #!/usr/bin/env bash
-# Builds a throw-away sample board, posts into it and shows what was stored.
+# Makes a throw-away sample board, posts into its JAM base with drayline
+# and shows what was stored.
+#
+#   scripts/demo.sh [BUILD_DIR]     (make demo runs it on build/)
 set -euo pipefail
 build=${1:-build}
 bin=$(cd "$build" && pwd)
 board=$(mktemp -d "${TMPDIR:-/tmp}/drayline-demo-XXXXXX")
 trap 'rm -rf "$board"' EXIT
+
+echo "== draybase newboard $board"
 "$bin/draybase" newboard "$board"
 cd "$board"
-printf 'Hello from the demo.\nThis message was posted by drayline.\n' > hello.txt
-"$bin/drayline" 0 Sysop All Demo_post hello.txt
+
+cat > welcome.txt <<'TEXT'
+Welcome to the board!
+
+This message was posted by drayline from a plain text file.
+Lines longer than 78 characters are cut, and at most 200 lines are posted.
+TEXT
+
 echo
-echo "== Files of the JAM base"
-ls -l data/msgs 2>/dev/null || ls -l msgs
+echo "== drayline 0 Sysop All Welcome_to_the_board welcome.txt"
+"$bin/drayline" 0 Sysop All Welcome_to_the_board welcome.txt
+
+echo
+echo "== drayline 0 Sysop All From_standard_input ''   (text on standard input)"
+printf 'An empty file name reads standard input.\r\n' |
+  "$bin/drayline" 0 Sysop All From_standard_input ''
+
+echo
+echo "== Files of the JAM base msgs/general"
+ls -l msgs
+echo
+echo "== .jdx (index: recipient checksum, header offset), bytes in hex"
+od -A d -t x1 msgs/general.jdx
+echo
+echo "== draybase dump msgs/general"
+"$bin/draybase" dump msgs/general

@@ -36,7 +36,7 @@ void JamMessageBase::Done() {
 
 void JamMessageBase::SetPath(std::string_view path) {
   // The whole path is kept: cutting it would put the base somewhere else.
-  path_ = Fit(path);
+  path_ = std::string(path);
 }
 
 bool JamMessageBase::BaseExists() {

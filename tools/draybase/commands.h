@@ -19,6 +19,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// newboard DIR: writes a sample board into DIR (newboard.cc).
+int RunNewBoard(CommandArgs args);
+// dump BASE: the fields of a JAM base's files, BASE without extension
+// (dump.cc).
+int RunDump(CommandArgs args);
+
 // Reading and changing the messages of a base (BASE is a path without
 // extension; the format is the one whose files exist). Each accepts --json.
 // list BASE: one line per message (list_command.cc).

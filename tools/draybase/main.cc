@@ -23,11 +23,15 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"newboard", "DIR", "write a sample board (tarvik.dat, data/mbases.dat)",
+     RunNewBoard},
+    {"dump", "BASE", "show the fields of a JAM base (BASE without extension)",
+     RunDump},
     {"list", "BASE [--json]", "one line per message of a base", RunList},
     {"show", "BASE NUM [--width W] [--json]",
      "a message's header and text, lines at most W wide (79)", RunShow},
-    {"mail", "BASE NAME [ALIAS] [--json]", "the messages a user has not received",
-     RunMail},
+    {"mail", "BASE NAME [ALIAS] [--json]",
+     "the messages a user has not received", RunMail},
     {"delete", "BASE NUM [--json]", "delete a message", RunDelete},
     {"lastread", "BASE USER [NUM] [--json]",
      "show a user's last-read pointer, or set it to NUM", RunLastRead},
@@ -39,7 +43,8 @@ int Usage() {
     std::cerr << "  " << command.name << " " << command.usage << "\n      "
               << command.help << "\n";
   }
-  std::cerr << "\nBASE is a message base's path without extension.\n";
+  std::cerr << "\nBASE is a message base's path without extension; list, show,\n"
+               "mail, delete and lastread serve JAM and Squish bases alike.\n";
   return kExitUsage;
 }
 

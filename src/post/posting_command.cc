@@ -1,0 +1,279 @@
+#include "post/posting_command.h"
+
+#include <array>
+#include <utility>
+
+#include "post/board_records.h"
+#include "post/runtime_error.h"
+#include "post/text_reader.h"
+#include "support/clock.h"
+#include "support/env.h"
+#include "support/file_access.h"
+#include "support/strings.h"
+
+namespace drayline {
+
+namespace {
+
+constexpr char kSystemFileName[] = "tarvik.dat";
+constexpr char kBaseFileName[] = "mbases.dat";
+
+// One run of the command. Each step answers true to go on, or false when
+// the run ends; status_ then holds the exit status.
+class PostingRun {
+ public:
+  PostingRun(std::span<const std::string> args, std::ostream& out, Env* env,
+             const BaseFactory& factory)
+      : args_(args), out_(out), env_(env), factory_(factory) {}
+
+  int Run();
+
+ private:
+  void PrintBanner();
+  bool ReadSystemRecord();
+  bool CheckArguments();
+  bool ReadBaseRecord();
+  bool CheckNetType();
+  bool OpenText();
+  bool ConstructBase();
+  bool OpenOrCreateBase();
+  bool ShowProgress();
+  void ComposeHeader();
+  bool AddText();
+  int Store();
+
+  // Prints a refusal line; the run ends with status 0.
+  bool Refuse(const std::string& line);
+  // Prints a line that ends the run with a non-zero status.
+  bool Stop(const std::string& line, int status);
+  // Reports a runtime error of one of the command's own steps.
+  bool Fail(IoResult code, std::string_view step);
+
+  const std::span<const std::string> args_;
+  std::ostream& out_;
+  Env* const env_;
+  const BaseFactory& factory_;
+  int status_ = kExitOk;
+  bool line_open_ = false;  // "Posting message ... " awaits its ending
+
+  SystemConfigRecord system_;
+  MessageBaseRecord record_;
+  std::unique_ptr<TextLineReader> text_;
+  std::unique_ptr<MessageBase> base_;
+};
+
+int PostingRun::Run() {
+  PrintBanner();
+  if (!ReadSystemRecord() || !CheckArguments() || !ReadBaseRecord() ||
+      !CheckNetType() || !OpenText() || !ConstructBase() ||
+      !OpenOrCreateBase() || !ShowProgress()) {
+    return status_;
+  }
+  ComposeHeader();
+  if (!AddText()) return status_;
+  return Store();
+}
+
+void PostingRun::PrintBanner() {
+  out_ << "\n"
+       << "DRAYLINE v1.2 - posts a text file into a message base\n"
+       << "\n"
+       << "Compatible with Tarvik BBS v1.07.2\n"
+       << "\n";
+}
+
+bool PostingRun::ReadSystemRecord() {
+  // Opened for read and write, as the board's programs do: a sysop who may
+  // not write the board's files is not running from the board's root.
+  std::unique_ptr<File> file;
+  if (!ResetWithRetry(env_, kSystemFileName, OpenMode::kReadWrite, &file)) {
+    return Refuse("DRAYLINE must be ran from your root TRVK directory!");
+  }
+  std::array<uint8_t, kSystemConfigRecordSize> bytes;
+  if (IoResult code = ReadExact(*file, 0, bytes)) {
+    return Fail(code, "reading tarvik.dat");
+  }
+  if (IoResult code = file->Close()) return Fail(code, "closing tarvik.dat");
+  DecodeSystemConfigRecord(bytes, &system_);
+  return true;
+}
+
+bool PostingRun::CheckArguments() {
+  if (args_.size() == 5) return true;
+  return Refuse(
+      "Usage: DRAYLINE.EXE  [base #]  [from]  [to]  [subj]  [text file name]");
+}
+
+bool PostingRun::ReadBaseRecord() {
+  // The name is never shortened: a cut name would open some other file.
+  const std::string name = system_.DataPath + kBaseFileName;
+  std::unique_ptr<File> file;
+  if (!ResetWithRetry(env_, name, OpenMode::kReadWrite, &file)) {
+    return Refuse("Unable to locate message base definitions.");
+  }
+  uint64_t size = 0;
+  if (IoResult code = file->Size(&size)) {
+    return Fail(code, "finding the size of mbases.dat");
+  }
+  // Records are numbered from 0, so the count itself is out of range too.
+  const int64_t count = static_cast<int64_t>(size / kMessageBaseRecordSize);
+  const int32_t n = StrToInt(args_[0]);
+  if (n < 0 || n >= count) return Refuse("Invalid base number: " + args_[0]);
+  std::array<uint8_t, kMessageBaseRecordSize> bytes;
+  const uint64_t offset = static_cast<uint64_t>(n) * kMessageBaseRecordSize;
+  if (IoResult code = ReadExact(*file, offset, bytes)) {
+    return Fail(code, "reading mbases.dat");
+  }
+  if (IoResult code = file->Close()) return Fail(code, "closing mbases.dat");
+  DecodeMessageBaseRecord(bytes, &record_);
+  return true;
+}
+
+bool PostingRun::CheckNetType() {
+  if (record_.NetType != kNetMail) return true;
+  return Refuse("DRAYLINE does not support netmail posts.");
+}
+
+bool PostingRun::OpenText() {
+  if (TextLineReader::Open(env_, args_[4], &text_) == io::kOk) return true;
+  return Refuse("Unable to open text file: " + args_[4]);
+}
+
+bool PostingRun::ConstructBase() {
+  const uint8_t format = record_.BaseFormat;
+  if (format != kFormatJam && format != kFormatSquish) {
+    return Stop("Unknown message base format " + std::to_string(format) +
+                    " in mbases.dat.",
+                kExitUnknownFormat);
+  }
+  base_ = factory_(format, env_);
+  if (base_ != nullptr) return true;
+  return Stop(format == kFormatSquish
+                  ? "Squish message bases are not available yet."
+                  : "Unable to construct the JAM message base.",
+              kExitFormatUnavailable);
+}
+
+bool PostingRun::OpenOrCreateBase() {
+  base_->SetPath(record_.BasePath + record_.BaseFileName);
+  if (base_->OpenBase()) return true;
+  // A base that was created but still does not open cannot store the
+  // message whole: say so instead of composing into it.
+  if (base_->CreateBase(record_.MaxMsgs, record_.MaxAge) &&
+      base_->OpenBase()) {
+    return true;
+  }
+  return Refuse("Unable to open/create message base.");
+}
+
+bool PostingRun::ShowProgress() {
+  // Shown at once: the store may wait for another program's lock.
+  out_ << "Posting message ... " << std::flush;
+  line_open_ = true;
+  if (!out_) return Fail(io::kDiskWriteError, "writing to standard output");
+  return true;
+}
+
+void PostingRun::ComposeHeader() {
+  base_->StartNewMessage();
+  base_->SetLocal(true);
+  switch (record_.NetType) {
+    case kNetLocal:
+      base_->SetMailType(MailType::Local);
+      break;
+    case kNetEcho:
+    case kNetEchoOther:
+      base_->SetMailType(MailType::Echo);
+      break;
+    default:  // other kinds keep the base's own setting
+      break;
+  }
+  base_->SetPrivate(record_.PostType == kPostPrivate);
+  // One reading of the clock for both: two readings can straddle midnight
+  // and stamp the post with the old date and the new time.
+  const PackedDateTime now = CurrentPackedDateTime();
+  base_->SetDate(DateString(now, 1));
+  base_->SetTime(TimeString(now, false));
+  base_->SetFrom(Fit(UnderscoresToSpaces(args_[1])));
+  base_->SetTo(Fit(UnderscoresToSpaces(args_[2])));
+  base_->SetSubject(Fit(UnderscoresToSpaces(args_[3])));
+}
+
+bool PostingRun::AddText() {
+  std::string line;
+  for (int lines = 0; lines < kMaxTextLines; ++lines) {
+    bool at_end = false;
+    if (IoResult code = text_->AtEnd(&at_end)) {
+      return Fail(code, "testing the end of the text file");
+    }
+    if (at_end) break;
+    if (IoResult code = text_->ReadLine(&line)) {
+      return Fail(code, "reading the text file");
+    }
+    if (line.size() > kMaxLineLength) line.resize(kMaxLineLength);
+    base_->AddTextLine(line);
+  }
+  if (IoResult code = text_->Close()) {
+    return Fail(code, "closing the text file");
+  }
+  return true;
+}
+
+int PostingRun::Store() {
+  const uint16_t code = base_->WriteMessage();
+  base_->CloseBase();
+  base_->Done();
+  base_.reset();
+  line_open_ = false;
+  if (code != 0) {
+    // Never report a message as stored when it was not.
+    out_ << "FAILED\n"
+         << "Message base error " << code << "." << std::endl;
+    return kExitStoreFailed;
+  }
+  out_ << "DONE" << std::endl;
+  if (!out_) return ReportRuntimeError(out_, io::kDiskWriteError,
+                                       "writing to standard output");
+  return kExitOk;
+}
+
+bool PostingRun::Refuse(const std::string& line) {
+  return Stop(line, kExitOk);
+}
+
+bool PostingRun::Stop(const std::string& line, int status) {
+  out_ << line << std::endl;
+  status_ = status;
+  return false;
+}
+
+bool PostingRun::Fail(IoResult code, std::string_view step) {
+  if (line_open_) out_ << "\n";
+  line_open_ = false;
+  status_ = ReportRuntimeError(out_, code, step);
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<MessageBase> NewMessageBaseForFormat(uint8_t format,
+                                                     Env* env) {
+  return format == kFormatSquish ? NewSquishMessageBase(env)
+                                 : NewJamMessageBase(env);
+}
+
+std::string UnderscoresToSpaces(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c == '_') c = ' ';
+  }
+  return out;
+}
+
+int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
+                      Env* env, const BaseFactory& factory) {
+  if (env == nullptr) env = Env::Default();
+  return PostingRun(args, out, env, factory).Run();
+}
+
+}  // namespace drayline

@@ -1,0 +1,68 @@
+// The posting command: one run of `drayline BASE# FROM TO SUBJ TEXTFILE`,
+// from the board's root directory.
+//
+// The run prints the banner, reads the board's system record and the chosen
+// message-base record, opens the text file, opens (or creates) the base and
+// stores one message made of the text file's first 200 lines, each cut to
+// 78 characters. Everything goes to `out`; the result is the process's exit
+// status:
+//
+//   0    the message was stored ("Posting message ... DONE"), or the run
+//        was refused with one line (wrong directory, usage, missing base
+//        definitions, bad base number, netmail base, unreadable text file,
+//        base that neither opens nor can be created);
+//   1    the base could not store the message ("Posting message ... FAILED"
+//        and "Message base error N.");
+//   N    runtime error N of one of the command's own file steps;
+//   69   the base's format has no implementation in this build (or its
+//        object could not be constructed);
+//   78   the base record names a format that does not exist.
+//
+// The command never writes the board's records; everything it changes on
+// disk is changed by the message base, which it owns for the run.
+
+#ifndef DRAYLINE_POST_POSTING_COMMAND_H_
+#define DRAYLINE_POST_POSTING_COMMAND_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "drayline/message_base.h"
+
+namespace drayline {
+
+constexpr int kExitOk = 0;
+constexpr int kExitStoreFailed = 1;
+constexpr int kExitFormatUnavailable = 69;
+constexpr int kExitUnknownFormat = 78;
+
+constexpr int kMaxTextLines = 200;
+constexpr size_t kMaxLineLength = 78;
+
+// Makes the base object for a BaseFormat value (0 JAM, 1 Squish); nullptr
+// when that format's object cannot be constructed. Only called with 0 or 1.
+using BaseFactory =
+    std::function<std::unique_ptr<MessageBase>(uint8_t format, Env* env)>;
+
+// The factories of the library: NewJamMessageBase / NewSquishMessageBase.
+std::unique_ptr<MessageBase> NewMessageBaseForFormat(uint8_t format,
+                                                     Env* env);
+
+// s with every "_" replaced by a space.
+std::string UnderscoresToSpaces(std::string_view s);
+
+// One run. args are the command-line arguments after the program name;
+// env is the file layer (nullptr: the real file system). Relative names are
+// taken from the current directory.
+int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
+                      Env* env = nullptr,
+                      const BaseFactory& factory = NewMessageBaseForFormat);
+
+}  // namespace drayline
+
+#endif  // DRAYLINE_POST_POSTING_COMMAND_H_
