@@ -224,6 +224,8 @@ class JamMessageBase final : public MessageBase {
   // result of a load; a record past the end of the index is no error.
   bool IndexPresent(int64_t record, IoResult* code);
   bool InWindow(int64_t record) const;
+  // Index record `record`, which InWindow must have found in the window.
+  jam::IndexRecord& WindowRecord(int64_t record);
   // The subfield records of the header last loaded, bounded by the bytes
   // read, SubfieldLen and the subfield area.
   std::span<const uint8_t> SubfieldArea() const;

@@ -95,9 +95,12 @@ IoResult JamMessageBase::LocateIndex() {
   return code != io::kOk ? code : io::kReadPastEnd;
 }
 
-IndexRecord& JamMessageBase::CurrentIndexRecord() {
-  const int64_t record = int64_t{current_msg_num_} - CursorBase();
+IndexRecord& JamMessageBase::WindowRecord(int64_t record) {
   return index_window_[static_cast<size_t>(record - window_first_)];
+}
+
+IndexRecord& JamMessageBase::CurrentIndexRecord() {
+  return WindowRecord(int64_t{current_msg_num_} - CursorBase());
 }
 
 IoResult JamMessageBase::StoreIndexRecord(int64_t record, const IndexRecord& entry) {
@@ -107,7 +110,7 @@ IoResult JamMessageBase::StoreIndexRecord(int64_t record, const IndexRecord& ent
                       raw)) {
     return LastFileError();
   }
-  if (InWindow(record)) index_window_[static_cast<size_t>(record - window_first_)] = entry;
+  if (InWindow(record)) WindowRecord(record) = entry;
   return io::kOk;
 }
 
@@ -143,10 +146,7 @@ void JamMessageBase::SeekNext() {
   int64_t cur = std::max<int64_t>(current_msg_num_, base - 1);
   IoResult code = io::kOk;
   if (cur < base || IndexPresent(cur - base, &code)) ++cur;
-  while (IndexPresent(cur - base, &code) &&
-         index_window_[static_cast<size_t>(cur - base - window_first_)].deleted()) {
-    ++cur;
-  }
+  while (IndexPresent(cur - base, &code) && WindowRecord(cur - base).deleted()) ++cur;
   io_status_ = code;
   current_msg_num_ = ToCursor(cur);
 }
@@ -164,7 +164,7 @@ void JamMessageBase::SeekPrior() {
       cur = high;
       continue;
     }
-    if (!index_window_[static_cast<size_t>(cur - base - window_first_)].deleted()) break;
+    if (!WindowRecord(cur - base).deleted()) break;
     --cur;
   }
   io_status_ = code;

@@ -61,7 +61,7 @@ void JamMessageBase::SeekNextForUser() {
   int64_t cur = std::max<int64_t>(current_msg_num_, base - 1) + 1;
   IoResult code = io::kOk;
   for (; IndexPresent(cur - base, &code); ++cur) {
-    const IndexRecord entry = index_window_[static_cast<size_t>(cur - base - window_first_)];
+    const IndexRecord entry = WindowRecord(cur - base);
     if (entry.deleted() || !SearchCrcMatches(entry.UserCRC)) continue;
     const IoResult loaded = LoadHeaderAt(entry.HdrOffset);
     if (loaded != io::kOk) {
