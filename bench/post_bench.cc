@@ -14,16 +14,10 @@
 // medians of the ratios within a round. After each timed post the base is
 // cut back to what it was, so every post meets the same base.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -33,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "jam/jam_format.h"
 #include "post/board_records.h"
 #include "post/posting_command.h"
@@ -40,49 +35,18 @@
 #include "support/env.h"
 #include "support/file_access.h"
 
-extern char** environ;
-
 namespace drayline {
 namespace {
 
+using bench::CallsByName;
+using bench::ChildRun;
+using bench::Fixed;
+using bench::Median;
+using bench::RunChild;
+using bench::TraceSystemCalls;
+
 constexpr uint32_t kLargeBase = 1000000;
 constexpr int kRounds = 101;
-
-struct ChildRun {
-  double ms = 0;
-  long max_rss_kib = 0;
-  int status = -1;
-};
-
-// Runs argv in cwd with standard output and error going to out_file.
-ChildRun RunChild(const std::vector<std::string>& argv, const std::string& cwd,
-                  const std::string& out_file = "/dev/null") {
-  std::vector<char*> cargv;
-  for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-  cargv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  ChildRun run;
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) ==
-      0) {
-    struct rusage usage = {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.max_rss_kib = usage.ru_maxrss;
-  }
-  run.ms = std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now() - start)
-               .count();
-  posix_spawn_file_actions_destroy(&actions);
-  return run;
-}
 
 bool WriteWholeFile(Env* env, const std::string& name,
                     std::span<const uint8_t> bytes) {
@@ -208,17 +172,6 @@ class BaseSnapshot {
   std::array<uint8_t, jam::kBaseHeaderSize> header_{};
 };
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::string Fixed(double v, int digits) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-  return buf;
-}
-
 struct Bench {
   Env* env = Env::Default();
   std::string drayline, draybase, board;
@@ -254,56 +207,16 @@ bool Bench::MakeBoard() {
          BaseWriter(env, board + "/msgs/large").Write(kLargeBase);
 }
 
-// Counts the lines of an strace log after the first call main makes (it
-// ignores SIGXFSZ first), by system call name.
-bool CountTracedCalls(Env* env, const std::string& log, int* total,
-                      std::map<std::string, int>* by_name) {
-  const int64_t size = SizeOfFile(env, log);
-  if (size <= 0) return false;
-  std::string bytes(static_cast<size_t>(size), '\0');
-  if (LoadFile(env, log, std::span(reinterpret_cast<uint8_t*>(bytes.data()),
-                                   bytes.size())) != io::kOk) {
-    return false;
-  }
-  std::istringstream lines(bytes);
-  std::string line;
-  bool in_main = false;
-  while (std::getline(lines, line)) {
-    line.erase(0, line.find_first_not_of("0123456789 "));  // pid prefix
-    if (line.empty() || line[0] == '+' || line[0] == '-') continue;
-    if (!in_main) {
-      in_main = line.rfind("rt_sigaction(SIGXFSZ", 0) == 0;
-      continue;
-    }
-    ++*total;
-    ++(*by_name)[line.substr(0, line.find('('))];
-  }
-  return in_main;
-}
-
 void Bench::CountSystemCalls() {
   BaseSnapshot snapshot(env, board + "/msgs/empty");
-  const std::string log = board + "/strace.log";
-  std::vector<std::string> args = {"strace", "-f", "-qq", "-o", log};
-  for (const std::string& a : PostArgs("0")) args.push_back(a);
   int total = 0;
   std::map<std::string, int> by_name;
-  bool traced = false;
-  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
-    if (!traced && env->Exists(std::string(dir) + "strace")) {
-      args[0] = std::string(dir) + "strace";
-      traced = RunChild(args, board).status == 0 &&
-               CountTracedCalls(env, log, &total, &by_name);
-    }
-  }
+  const bool traced = TraceSystemCalls(env, PostArgs("0"), board,
+                                       board + "/strace.log", &total, &by_name);
   snapshot.Restore();
-  std::string detail;
   if (traced) {
-    for (const auto& [name, n] : by_name) {
-      detail += (detail.empty() ? "" : ", ") + name + " " + std::to_string(n);
-    }
     std::cout << "jam post: system calls after main starts: " << total
-              << " (strace: " << detail << ")\n";
+              << " (strace: " << CallsByName(by_name) << ")\n";
     return;
   }
   // No strace: the file layer's own count, from an in-process run.
@@ -359,10 +272,7 @@ void Bench::TimeAndMeasure() {
   std::cout << "jam post vs banner-only run: " << Fixed(e, 3) << " ms / "
             << Fixed(b, 3) << " ms; ratio " << Fixed(Median(post_vs_banner), 2)
             << " (target <= 1.50)\n";
-  std::cout << "jam post peak RSS: " << Fixed(post_rss / 1024.0, 2)
-            << " MiB vs banner-only " << Fixed(banner_rss / 1024.0, 2)
-            << " MiB; difference " << Fixed((post_rss - banner_rss) / 1024.0, 2)
-            << " MiB (target <= 1.00)\n";
+  std::cout << bench::PeakRssLine("jam post", post_rss, banner_rss) << "\n";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes a throw-away sample board, posts into its JAM base with drayline
-# and lists what was stored with draybase.
+# Makes a throw-away sample board, posts into its JAM base and its Squish
+# base with drayline and shows what was stored (the JAM base as draybase
+# lists it).
 #
 #   scripts/demo.sh [BUILD_DIR]     (make demo runs it on build/)
 set -euo pipefail
@@ -40,3 +41,17 @@ echo "== draybase show msgs/general 1"
 echo
 echo "== draybase mail msgs/general all --json   (messages to All not yet received)"
 "$bin/draybase" mail msgs/general all --json
+
+echo
+echo "== drayline 1 Sysop All Welcome_to_chatter welcome.txt   (Squish base)"
+"$bin/drayline" 1 Sysop All Welcome_to_chatter welcome.txt
+
+echo
+echo "== Files of the Squish base msgs/chatter"
+ls -l msgs/chatter.*
+echo
+echo "== .sqd control record (first 132 bytes), bytes in hex"
+od -A d -t x1 -N 132 msgs/chatter.sqd
+echo
+echo "== .sqi (index: frame offset, unique number, recipient hash), bytes in hex"
+od -A d -t x1 msgs/chatter.sqi

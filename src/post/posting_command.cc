@@ -149,7 +149,7 @@ bool PostingRun::ConstructBase() {
   base_ = factory_(format, env_);
   if (base_ != nullptr) return true;
   return Stop(format == kFormatSquish
-                  ? "Squish message bases are not available yet."
+                  ? "Unable to construct the Squish message base."
                   : "Unable to construct the JAM message base.",
               kExitFormatUnavailable);
 }

@@ -1,10 +1,15 @@
+#include <new>
+
 #include "drayline/message_base.h"
+#include "squish/squish_message_base.h"
 
 namespace drayline {
 
-// The Squish format is not built yet: no base can be constructed.
-std::unique_ptr<MessageBase> NewSquishMessageBase(Env* /*env*/) {
-  return nullptr;
+std::unique_ptr<MessageBase> NewSquishMessageBase(Env* env) {
+  std::unique_ptr<SquishMessageBase> base(new (std::nothrow)
+                                              SquishMessageBase(env));
+  if (base == nullptr || !base->Constructed()) return nullptr;
+  return base;
 }
 
 }  // namespace drayline

@@ -243,7 +243,7 @@ TEST_F(PostingCommandTest, FormatsWithoutAnImplementationStopNonZero) {
   constructible_ = false;
   EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitFormatUnavailable);
   EXPECT_EQ(out_, std::string(kBanner) +
-                      "Squish message bases are not available yet.\n");
+                      "Unable to construct the Squish message base.\n");
 
   WriteTestBoard(dir_.path(), {[] {
                    MessageBaseRecord r = JamBaseRecord("odd");

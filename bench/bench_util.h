@@ -1,0 +1,139 @@
+// Helpers shared by the benchmark programs: running a program and timing
+// it, medians, fixed-point text and counting an strace log's calls.
+
+#ifndef DRAYLINE_BENCH_BENCH_UTIL_H_
+#define DRAYLINE_BENCH_BENCH_UTIL_H_
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/env.h"
+#include "support/file_access.h"
+
+extern char** environ;
+
+namespace drayline::bench {
+
+struct ChildRun {
+  double ms = 0;
+  long max_rss_kib = 0;
+  int status = -1;
+};
+
+// Runs argv in cwd with standard output and error going to out_file.
+inline ChildRun RunChild(const std::vector<std::string>& argv,
+                         const std::string& cwd,
+                         const std::string& out_file = "/dev/null") {
+  std::vector<char*> cargv;
+  for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  cargv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  ChildRun run;
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) ==
+      0) {
+    struct rusage usage = {};
+    int status = 0;
+    wait4(pid, &status, 0, &usage);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.max_rss_kib = usage.ru_maxrss;
+  }
+  run.ms = std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now() - start)
+               .count();
+  posix_spawn_file_actions_destroy(&actions);
+  return run;
+}
+
+inline double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+inline std::string Fixed(double v, int digits) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+  return buf;
+}
+
+// Counts the lines of an strace log after the first call main makes (it
+// ignores SIGXFSZ first), by system call name.
+inline bool CountTracedCalls(Env* env, const std::string& log, int* total,
+                             std::map<std::string, int>* by_name) {
+  const int64_t size = SizeOfFile(env, log);
+  if (size <= 0) return false;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  if (LoadFile(env, log, std::span(reinterpret_cast<uint8_t*>(bytes.data()),
+                                   bytes.size())) != io::kOk) {
+    return false;
+  }
+  std::istringstream lines(bytes);
+  std::string line;
+  bool in_main = false;
+  while (std::getline(lines, line)) {
+    line.erase(0, line.find_first_not_of("0123456789 "));  // pid prefix
+    if (line.empty() || line[0] == '+' || line[0] == '-') continue;
+    if (!in_main) {
+      in_main = line.rfind("rt_sigaction(SIGXFSZ", 0) == 0;
+      continue;
+    }
+    ++*total;
+    ++(*by_name)[line.substr(0, line.find('('))];
+  }
+  return in_main;
+}
+
+// Runs argv under strace in cwd; false when strace is not installed or the
+// run failed.
+inline bool TraceSystemCalls(Env* env, const std::vector<std::string>& argv,
+                             const std::string& cwd, const std::string& log,
+                             int* total, std::map<std::string, int>* by_name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
+    const std::string strace = std::string(dir) + "strace";
+    if (!env->Exists(strace)) continue;
+    std::vector<std::string> args = {strace, "-f", "-qq", "-o", log};
+    args.insert(args.end(), argv.begin(), argv.end());
+    return RunChild(args, cwd).status == 0 &&
+           CountTracedCalls(env, log, total, by_name);
+  }
+  return false;
+}
+
+// "<what> peak RSS: ... MiB vs banner-only ... MiB; difference ..." with
+// the 1 MiB target.
+inline std::string PeakRssLine(const std::string& what, long post_kib,
+                               long banner_kib) {
+  return what + " peak RSS: " + Fixed(post_kib / 1024.0, 2) +
+         " MiB vs banner-only " + Fixed(banner_kib / 1024.0, 2) +
+         " MiB; difference " + Fixed((post_kib - banner_kib) / 1024.0, 2) +
+         " MiB (target <= 1.00)";
+}
+
+inline std::string CallsByName(const std::map<std::string, int>& by_name) {
+  std::string detail;
+  for (const auto& [name, n] : by_name) {
+    detail += (detail.empty() ? "" : ", ") + name + " " + std::to_string(n);
+  }
+  return detail;
+}
+
+}  // namespace drayline::bench
+
+#endif  // DRAYLINE_BENCH_BENCH_UTIL_H_
