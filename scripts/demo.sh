@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a throw-away sample board, posts into its JAM base and its Squish
-# base with drayline and shows what was stored.
+# base with drayline and shows what was stored (the JAM base as draybase
+# lists it).
 #
 #   scripts/demo.sh [BUILD_DIR]     (make demo runs it on build/)
 set -euo pipefail
@@ -30,14 +31,16 @@ printf 'An empty file name reads standard input.\r\n' |
   "$bin/drayline" 0 Sysop All From_standard_input ''
 
 echo
-echo "== Files of the JAM base msgs/general"
-ls -l msgs
+echo "== draybase list msgs/general"
+"$bin/draybase" list msgs/general
+
 echo
-echo "== .jdx (index: recipient checksum, header offset), bytes in hex"
-od -A d -t x1 msgs/general.jdx
+echo "== draybase show msgs/general 1"
+"$bin/draybase" show msgs/general 1
+
 echo
-echo "== draybase dump msgs/general"
-"$bin/draybase" dump msgs/general
+echo "== draybase mail msgs/general all --json   (messages to All not yet received)"
+"$bin/draybase" mail msgs/general all --json
 
 echo
 echo "== drayline 1 Sysop All Welcome_to_chatter welcome.txt   (Squish base)"

@@ -153,7 +153,7 @@ class MessageBase {
   virtual int32_t GetTextPosition() { return 0; }              // 91
   virtual void SetTextPosition(int32_t /*pos*/) {}             // 92
   // The number of the last message that exists, 0 if none; leaves the
-  // cursor where the search put it.
+  // cursor where the search put it, with that message's header loaded.
   virtual int32_t GetHighActiveMsgNum();                       // 93
 
  protected:

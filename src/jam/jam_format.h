@@ -85,6 +85,13 @@ constexpr uint32_t kAttrDeleted = 0x80000000;
 
 constexpr uint32_t kNoCrc = 0xFFFFFFFF;
 
+// Characters the object keeps of a message's names and texts.
+constexpr size_t kFromMax = 65;
+constexpr size_t kToMax = 65;
+constexpr size_t kSubjectMax = 100;
+constexpr size_t kDateMax = 8;
+constexpr size_t kTimeMax = 5;
+
 // Sizes of the object's fixed buffers.
 constexpr size_t kTextBufferSize = 4001;  // the first 4000 bytes while composing
 constexpr size_t kComposeChunk = 4000;

@@ -148,12 +148,15 @@ class JamMessageBase final : public MessageBase {
   // Index window (reading).
   IoResult LocateIndex();
   IoResult LoadIndexWindow();
-  IoResult StoreIndexWindow();
+  // Writes one index record and keeps the window's copy of it in step.
+  IoResult StoreIndexRecord(int64_t record, const jam::IndexRecord& entry);
   // The index record of CurrentMsgNum (LocateIndex must have succeeded).
   jam::IndexRecord& CurrentIndexRecord();
   IoResult LoadHeaderAt(uint32_t offset);
   void ParseSubfields(bool to_name_only);
-  int64_t FindLastRead(File& file, int32_t user);
+  // Record number of user's last-read record, -1 when there is none; *code
+  // receives the I/O result of the scan.
+  int64_t FindLastRead(File& file, int32_t user, IoResult* code);
   // Releases the lock taken by LockBase; writes the base header first (while
   // the lock is still held) only when write_header. False when the header
   // write or the release failed.
@@ -211,6 +214,46 @@ class JamMessageBase final : public MessageBase {
   // with it instead of storing a text with bytes missing.
   IoResult spill_error_ = 0;
   bool done_ = false;
+
+  // ---- Reading, search, rewrite and delete (jam_read.cc, jam_search.cc) ----
+  // The lowest BaseMsgNum the cursor works with, so that one below it and
+  // one above the highest message number still fit in 32 bits.
+  int64_t CursorBase() const;
+  // True when index record `record` exists and is held in IndexWindow
+  // (loading the window around it when needed). *code receives the I/O
+  // result of a load; a record past the end of the index is no error.
+  bool IndexPresent(int64_t record, IoResult* code);
+  bool InWindow(int64_t record) const;
+  // Index record `record`, which InWindow must have found in the window.
+  jam::IndexRecord& WindowRecord(int64_t record);
+  // The subfield records of the header last loaded, bounded by the bytes
+  // read, SubfieldLen and the subfield area.
+  std::span<const uint8_t> SubfieldArea() const;
+  // True when name is the search's name or alias, ignoring case; an empty
+  // search name or alias matches nothing.
+  bool SearchMatches(std::string_view name) const;
+  bool SearchCrcMatches(uint32_t crc) const;
+  // The loaded message as it is stored: its index record and the fixed
+  // part of its header.
+  struct StoredMessage {
+    int64_t record = 0;
+    jam::IndexRecord entry;
+    uint8_t fixed[jam::kFixedHeaderSize] = {};
+  };
+  // Takes the lock and reads the loaded message afresh; fails unless the
+  // stored record and header still describe the message in HeaderBuffer.
+  // The lock is held afterwards unless the result is kAccessDenied.
+  IoResult LockStoredMessage(StoredMessage* stored);
+  IoResult MarkStoredDeleted(StoredMessage& stored);
+  bool ComposedTextFits() const;
+  IoResult RewriteStored();
+  IoResult RebuildSubfields(const StoredMessage& old);
+  IoResult StoreRewrittenHeader(const StoredMessage& old, uint64_t header_len);
+  IoResult StoreLastRead(int32_t user, int32_t num);
+  void SkipFinalLineFeed();
+
+  uint32_t header_loaded_offset_ = 0;  // where the loaded header was read
+  int32_t text_first_ = 0;  // TxtOffset of the text being read, bounded
 };
 
 }  // namespace drayline

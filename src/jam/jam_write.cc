@@ -14,14 +14,6 @@ namespace drayline {
 
 using namespace jam;
 
-namespace {
-constexpr size_t kFromMax = 65;
-constexpr size_t kToMax = 65;
-constexpr size_t kSubjectMax = 100;
-constexpr size_t kDateMax = 8;
-constexpr size_t kTimeMax = 5;
-}  // namespace
-
 void JamMessageBase::StartNewMessage() {
   text_pos_ = 0;
   buf_start_ = 0;

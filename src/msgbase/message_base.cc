@@ -24,7 +24,10 @@ std::string MessageBase::GetVisibleLine(uint16_t max_len) {
 int32_t MessageBase::GetHighActiveMsgNum() {
   SeekFirst(GetHighMsgNum());
   if (!SeekFound()) SeekPrior();
-  return SeekFound() ? GetMsgNum() : 0;
+  if (!SeekFound()) return 0;
+  // A format may answer GetMsgNum from the header last loaded.
+  ReadHeader();
+  return GetMsgNum();
 }
 
 }  // namespace drayline

@@ -6,6 +6,7 @@
 #include "fault_env.h"
 #include "jam/jam_format.h"
 #include "jam/jam_message_base.h"
+#include "jam/jam_test_files.h"
 #include "support/coding.h"
 #include "test_util.h"
 
@@ -32,16 +33,7 @@ class JamWriteTest : public ::testing::Test {
 
   // Composes the message of the worked example.
   static void ComposeExample(MessageBase& base) {
-    base.StartNewMessage();
-    base.SetLocal(true);
-    base.SetMailType(MailType::Local);
-    base.SetPrivate(false);
-    base.SetDate("06/15/01");
-    base.SetTime("14:30");
-    base.SetFrom("Sysop");
-    base.SetTo("All");
-    base.SetSubject("Hello");
-    base.AddTextLine("Test");
+    jamtest::ComposeWorkedExample(base);
   }
 
   Bytes File(const char* ext) { return ReadFileBytes(path_ + ext); }

@@ -25,6 +25,20 @@ int RunNewBoard(CommandArgs args);
 // (dump.cc).
 int RunDump(CommandArgs args);
 
+// Reading and changing the messages of a base (BASE is a path without
+// extension; the format is the one whose files exist). Each accepts --json.
+// list BASE: one line per message (list_command.cc).
+int RunList(CommandArgs args);
+// show BASE NUM [--width W]: a message's header and text (show_command.cc).
+int RunShow(CommandArgs args);
+// mail BASE NAME [ALIAS]: the unreceived mail of a user (list_command.cc).
+int RunMail(CommandArgs args);
+// delete BASE NUM (change_commands.cc).
+int RunDelete(CommandArgs args);
+// lastread BASE USER [NUM]: a user's last-read pointer, or set it
+// (change_commands.cc).
+int RunLastRead(CommandArgs args);
+
 }  // namespace draybase
 
 #endif  // DRAYBASE_COMMANDS_H_

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "draybase/commands.h"
+#include "support/clock.h"
 
 namespace draybase {
 namespace {
@@ -26,6 +27,14 @@ constexpr Command kCommands[] = {
      RunNewBoard},
     {"dump", "BASE", "show the fields of a JAM base (BASE without extension)",
      RunDump},
+    {"list", "BASE [--json]", "one line per message of a base", RunList},
+    {"show", "BASE NUM [--width W] [--json]",
+     "a message's header and text, lines at most W wide (79)", RunShow},
+    {"mail", "BASE NAME [ALIAS] [--json]",
+     "the messages a user has not received", RunMail},
+    {"delete", "BASE NUM [--json]", "delete a message", RunDelete},
+    {"lastread", "BASE USER [NUM] [--json]",
+     "show a user's last-read pointer, or set it to NUM", RunLastRead},
 };
 
 int Usage() {
@@ -34,6 +43,8 @@ int Usage() {
     std::cerr << "  " << command.name << " " << command.usage << "\n      "
               << command.help << "\n";
   }
+  std::cerr << "\nBASE is a message base's path without extension; list, show,\n"
+               "mail, delete and lastread serve JAM and Squish bases alike.\n";
   return kExitUsage;
 }
 
@@ -42,6 +53,8 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace draybase;
+  // A program of its own: dates read month/day/year.
+  drayline::SetDefaultDateStyle(1);
   if (argc < 2) return Usage();
   const std::string_view name = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);

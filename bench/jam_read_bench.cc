@@ -1,0 +1,214 @@
+// Benchmark of reading a JAM base of 100,000 messages, in-process, with a
+// warm cache.
+//
+//   jam_read_bench [BUILD_DIR]      (the argument is not used)
+//
+// Workloads, one line each:
+//   - list: SeekFirst(1), then ReadHeader and the getters of every message
+//     (what `draybase list` does, without printing);
+//   - mail: the search for a user who has 1% of the messages.
+// For each: the median wall time of several runs, the file layer's calls
+// and bytes read per message, and the ratio to one sequential read of the
+// file the operation mostly reads (.jhr for list, .jdx for mail). The base
+// is written directly, not posted.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drayline/message_base.h"
+#include "jam/jam_format.h"
+#include "support/coding.h"
+#include "support/env.h"
+
+namespace drayline {
+namespace {
+
+constexpr uint32_t kMessages = 100000;
+constexpr uint32_t kTargetEvery = 100;  // the searched user has 1%
+constexpr int kRuns = 9;
+const char kTarget[] = "Target User";
+
+using Bytes = std::vector<uint8_t>;
+
+void Append(Bytes& out, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  out.insert(out.end(), p, p + n);
+}
+
+void AppendSubfield(Bytes& out, uint16_t kind, const std::string& text) {
+  uint8_t head[8];
+  EncodeFixed16(head, kind);
+  EncodeFixed16(head + 2, 0);
+  EncodeFixed32(head + 4, static_cast<uint32_t>(text.size()));
+  Append(out, head, 8);
+  Append(out, text.data(), text.size());
+}
+
+// Appends one message's header, index record and text.
+void AddMessage(uint32_t n, Bytes& jhr, Bytes& jdx, Bytes& jdt) {
+  const std::string to = n % kTargetEvery == 0 ? kTarget : "Reader " + std::to_string(n % 997);
+  const std::string text = "Message number " + std::to_string(n) + " of the benchmark.\r";
+  Bytes subfields;
+  AppendSubfield(subfields, jam::kSfReceiverName, to);
+  AppendSubfield(subfields, jam::kSfSenderName, "Writer " + std::to_string(n % 89));
+  AppendSubfield(subfields, jam::kSfSubject, "Subject of message " + std::to_string(n));
+  uint8_t fixed[jam::kFixedHeaderSize] = {};
+  std::memcpy(fixed, "JAM", 4);
+  EncodeFixed16(fixed + jam::kMhRevision, 1);
+  EncodeFixed32(fixed + jam::kMhSubfieldLen, static_cast<uint32_t>(subfields.size()));
+  EncodeFixed32(fixed + jam::kMhMsgIdCrc, jam::kNoCrc);
+  EncodeFixed32(fixed + jam::kMhReplyCrc, jam::kNoCrc);
+  EncodeFixed32(fixed + jam::kMhDateWritten, 992615400 + n * 60);
+  EncodeFixed32(fixed + jam::kMhMessageNumber, n);
+  EncodeFixed32(fixed + jam::kMhAttribute, jam::kAttrLocal | jam::kAttrTypeLocal);
+  EncodeFixed32(fixed + jam::kMhTxtOffset, static_cast<uint32_t>(jdt.size()));
+  EncodeFixed32(fixed + jam::kMhTxtLen, static_cast<uint32_t>(text.size()));
+  EncodeFixed32(fixed + jam::kMhPasswordCrc, jam::kNoCrc);
+  uint8_t record[jam::kIndexRecordSize];
+  jam::EncodeIndexRecord({jam::NameChecksum(to), static_cast<uint32_t>(jhr.size())}, record);
+  Append(jdx, record, sizeof record);
+  Append(jhr, fixed, sizeof fixed);
+  Append(jhr, subfields.data(), subfields.size());
+  Append(jdt, text.data(), text.size());
+}
+
+void WriteWhole(const std::string& name, const Bytes& bytes) {
+  std::unique_ptr<File> file;
+  if (Env::Default()->Open(name, OpenMode::kOpenOrCreate, &file) != io::kOk ||
+      file->Truncate(0) != io::kOk || file->Write(0, bytes) != io::kOk) {
+    std::fprintf(stderr, "jam_read_bench: cannot write %s\n", name.c_str());
+    std::exit(1);
+  }
+}
+
+void MakeBase(const std::string& path) {
+  Bytes jhr(jam::kBaseHeaderSize, 0), jdx, jdt;
+  std::memcpy(jhr.data(), "JAM", 4);
+  EncodeFixed32(jhr.data() + jam::kBhActiveMsgs, kMessages);
+  EncodeFixed32(jhr.data() + jam::kBhModCounter, kMessages);
+  EncodeFixed32(jhr.data() + jam::kBhPasswordCrc, jam::kNoCrc);
+  EncodeFixed32(jhr.data() + jam::kBhBaseMsgNum, 1);
+  for (uint32_t n = 1; n <= kMessages; ++n) AddMessage(n, jhr, jdx, jdt);
+  WriteWhole(path + ".jhr", jhr);
+  WriteWhole(path + ".jdx", jdx);
+  WriteWhole(path + ".jdt", jdt);
+  WriteWhole(path + ".jlr", {});
+}
+
+double Milliseconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+struct Measure {
+  double median_ms = 0;
+  IoCounters counters;  // of one run
+};
+
+// Median of kRuns after one warm-up run; counters of the last run.
+Measure Time(const std::function<void()>& work) {
+  work();
+  std::vector<double> times;
+  Measure m;
+  for (int i = 0; i < kRuns; ++i) {
+    Env::Default()->ResetCounters();
+    times.push_back(Milliseconds(work));
+    m.counters = Env::Default()->Counters();
+  }
+  std::sort(times.begin(), times.end());
+  m.median_ms = times[times.size() / 2];
+  return m;
+}
+
+// One sequential read of the whole file, in large pieces.
+void ReadSequentially(const std::string& name) {
+  std::unique_ptr<File> file;
+  if (Env::Default()->Open(name, OpenMode::kReadOnly, &file) != io::kOk) std::exit(1);
+  static Bytes buffer(1 << 20);
+  uint64_t offset = 0;
+  size_t done = 0;
+  do {
+    file->Read(offset, buffer, &done);
+    offset += done;
+  } while (done == buffer.size());
+}
+
+uint64_t g_sink = 0;  // keeps the reading from being optimized away
+
+void List(const std::string& path) {
+  auto base = NewJamMessageBase();
+  base->SetPath(path);
+  if (!base->OpenBase()) std::exit(1);
+  uint32_t seen = 0;
+  for (base->SeekFirst(1); base->SeekFound(); base->SeekNext()) {
+    base->ReadHeader();
+    g_sink += base->GetMsgNum() + base->GetFrom().size() + base->GetTo().size() +
+              base->GetSubject().size() + base->GetDate().size() + base->IsPrivate();
+    ++seen;
+  }
+  if (seen != kMessages) std::exit(1);
+}
+
+void Mail(const std::string& path) {
+  auto base = NewJamMessageBase();
+  base->SetPath(path);
+  if (!base->OpenBase()) std::exit(1);
+  uint32_t found = 0;
+  for (base->SeekFirstForUser(kTarget, ""); base->ForUserFound(); base->SeekNextForUser()) {
+    ++found;
+  }
+  if (found != kMessages / kTargetEvery) std::exit(1);
+}
+
+void Report(const char* workload, const Measure& m, const Measure& sequential,
+            const char* file, const char* target) {
+  const double per = kMessages;
+  std::printf(
+      "jam_read %-5s %u messages: median %.2f ms; per message %.4f read calls, %.4f calls, "
+      "%.1f bytes read; %.2fx one sequential read of %s (%.2f ms); %s\n",
+      workload, kMessages, m.median_ms, m.counters.reads / per, m.counters.calls() / per,
+      m.counters.bytes_read / per, m.median_ms / sequential.median_ms, file,
+      sequential.median_ms, target);
+}
+
+}  // namespace
+}  // namespace drayline
+
+int main() {
+  using namespace drayline;
+  namespace fs = std::filesystem;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr ? tmp : "/tmp") + "/jam-read-bench-XXXXXX";
+  if (mkdtemp(dir.data()) == nullptr) return 1;
+  const std::string path = dir + "/big";
+  MakeBase(path);
+
+  const Measure list = Time([&] { List(path); });
+  const Measure jhr = Time([&] { ReadSequentially(path + ".jhr"); });
+  const Measure mail = Time([&] { Mail(path); });
+  const Measure jdx = Time([&] { ReadSequentially(path + ".jdx"); });
+
+  char target[200];
+  std::snprintf(target, sizeof target,
+                "target: at most one read per header + one per window (%.4f); goal within 2x",
+                1.0 + 1.0 / 170);
+  Report("list", list, jhr, ".jhr", target);
+  std::snprintf(target, sizeof target,
+                "target: headers read only on a checksum match (%u of %u); goal within 2x",
+                kMessages / kTargetEvery, kMessages);
+  Report("mail", mail, jdx, ".jdx", target);
+
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return g_sink == 0 ? 1 : 0;
+}

@@ -1,0 +1,247 @@
+// draybase's reading commands run as a sysop runs them, on bases stored by
+// the library: list, show, mail, delete and lastread, plain and --json,
+// their exit statuses, and what reaches standard output and error.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "drayline/message_base.h"
+#include "jam/jam_message_base.h"
+#include "support/env.h"
+#include "test_util.h"
+
+namespace drayline {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+struct Post {
+  std::string from, to, subject;
+  std::vector<std::string> lines;
+  bool is_private = false;
+};
+
+class DraybaseReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { base_ = dir_ / "general"; }
+
+  Outcome Run(const std::string& args) const {
+    const std::string err = dir_ / "stderr";
+    RunResult r = RunCommand(ShellQuote(DRAYBASE_BIN) + " " + args + " 2>" + ShellQuote(err));
+    Outcome o;
+    o.status = r.status;
+    o.out = r.out;
+    const std::vector<uint8_t> bytes = ReadFileBytes(err);
+    o.err.assign(bytes.begin(), bytes.end());
+    return o;
+  }
+  std::string Q(const std::string& s) const { return ShellQuote(s); }
+
+  void Store(const std::vector<Post>& posts) {
+    JamMessageBase base;
+    base.SetPath(base_);
+    if (!base.OpenBase()) {
+      ASSERT_TRUE(base.CreateBase(0, 0));
+      ASSERT_TRUE(base.OpenBase());
+    }
+    for (const Post& p : posts) {
+      base.StartNewMessage();
+      base.SetLocal(true);
+      base.SetPrivate(p.is_private);
+      base.SetDate("06/15/01");
+      base.SetTime("14:30");
+      base.SetFrom(p.from);
+      base.SetTo(p.to);
+      base.SetSubject(p.subject);
+      for (const std::string& line : p.lines) base.AddTextLine(line);
+      ASSERT_EQ(base.WriteMessage(), 0);
+    }
+  }
+  void StoreSample() {
+    Store({{"Sysop", "All", "Hello", {"Test"}},
+           {"Ann", "Sysop", "Private word", {"Just between us.", "Bye"}, true},
+           {"Bob", "sysop", "Re: \"quotes\" \\ and \xe9t\xe9", {"caf\xe9"}}});
+  }
+
+  TempDir dir_;
+  std::string base_;
+};
+
+TEST_F(DraybaseReadTest, ListShowsEveryMessageInAlignedColumns) {
+  StoreSample();
+  Outcome o = Run("list " + Q(base_));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.out,
+            "Num  Date     Time   From   To     Subject                 Attr\n"
+            "  1  06-15-01 14:30  Sysop  All    Hello                   L\n"
+            "  2  06-15-01 14:30  Ann    Sysop  Private word            LP\n"
+            "  3  06-15-01 14:30  Bob    sysop  Re: \"quotes\" \\ and \xe9t\xe9  L\n");
+}
+
+TEST_F(DraybaseReadTest, ListJson) {
+  StoreSample();
+  Outcome o = Run("list " + Q(base_) + " --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string tail =
+      R"(, "date": "06-15-01", "time": "14:30", "local": true, "private": )";
+  EXPECT_EQ(o.out,
+            "[\n"
+            R"(  {"number": 1, "from": "Sysop", "to": "All", "subject": "Hello")" + tail +
+                R"(false, "received": false, "deleted": false, "length": 5},)" "\n"
+            R"(  {"number": 2, "from": "Ann", "to": "Sysop", "subject": "Private word")" +
+                tail + R"(true, "received": false, "deleted": false, "length": 21},)" "\n"
+            R"(  {"number": 3, "from": "Bob", "to": "sysop", )"
+            R"("subject": "Re: \"quotes\" \\ and \u00e9t\u00e9")" +
+                tail + R"(false, "received": false, "deleted": false, "length": 5})" "\n"
+            "]\n");
+  // An empty base is an empty array.
+  base_ = dir_ / "empty";
+  Store({});
+  EXPECT_EQ(Run("list " + Q(base_) + " --json").out, "[]\n");
+}
+
+TEST_F(DraybaseReadTest, ShowHeaderAndWrappedText) {
+  Store({{"Sysop", "All", "Hello", {"one two three four five", "", "six"}}});
+  Outcome o = Run("show " + Q(base_) + " 1 --width 10");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out,
+            "Message: 1\nFrom:    Sysop\nTo:      All\nSubject: Hello\n"
+            "Date:    06-15-01 14:30\nAttr:    L\nLength:  29\n\n"
+            "one two \nthree \nfour five\n\nsix\n");
+  Outcome json = Run("show --json " + Q(base_) + " 1 --width 10");
+  ASSERT_EQ(json.status, 0);
+  EXPECT_EQ(json.out,
+            R"({"number": 1, "from": "Sysop", "to": "All", "subject": "Hello", )"
+            R"("date": "06-15-01", "time": "14:30", "local": true, "private": false, )"
+            R"("received": false, "deleted": false, "length": 29, "lines": [)" "\n"
+            "  \"one two \",\n  \"three \",\n  \"four five\",\n  \"\",\n  \"six\"\n]}\n");
+}
+
+TEST_F(DraybaseReadTest, ShowRefusesBadNumbersAndWidths) {
+  StoreSample();
+  for (const std::string& args : Strings{"4", "0", "x", "1 --width 0", "1 --width 256", "1 --width", "1 --width w", "1 2"}) {
+    Outcome o = Run("show " + Q(base_) + " " + args + " --json");
+    EXPECT_EQ(o.status, 2) << args;
+    EXPECT_EQ(o.out, "") << args;
+    EXPECT_NE(o.err, "") << args;
+  }
+  EXPECT_EQ(Run("show " + Q(base_) + " 1 --width 255").status, 0);
+}
+
+TEST_F(DraybaseReadTest, MailFindsUnreceivedMail) {
+  StoreSample();
+  Outcome o = Run("mail " + Q(base_) + " SYSOP --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "[\n  2,\n  3\n]\n");
+  Outcome alias = Run("mail " + Q(base_) + " Nobody ALL");
+  ASSERT_EQ(alias.status, 0);
+  EXPECT_NE(alias.out.find("  1  06-15-01 14:30  Sysop  All"), std::string::npos);
+  EXPECT_EQ(Run("mail " + Q(base_) + " Nobody --json").out, "[]\n");
+}
+
+TEST_F(DraybaseReadTest, DeleteAndReadBack) {
+  StoreSample();
+  Outcome o = Run("delete " + Q(base_) + " 2 --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "{\"deleted\": 2}\n");
+  EXPECT_EQ(Run("mail " + Q(base_) + " Sysop --json").out, "[\n  3\n]\n");
+  Outcome again = Run("delete " + Q(base_) + " 2");
+  EXPECT_EQ(again.status, 2);
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(Run("delete " + Q(base_) + " 1").out, "Deleted message 1 of " + base_ + ".\n");
+  Outcome list = Run("list " + Q(base_));
+  EXPECT_EQ(list.out.find("\n  1 "), std::string::npos);
+  EXPECT_EQ(list.out.find("\n  2 "), std::string::npos);
+  EXPECT_NE(list.out.find("\n  3 "), std::string::npos);
+}
+
+TEST_F(DraybaseReadTest, LastReadShowsAndStores) {
+  StoreSample();
+  EXPECT_EQ(Run("lastread " + Q(base_) + " 7").out, "User 7 last read 0\n");
+  Outcome set = Run("lastread " + Q(base_) + " 7 120 --json");
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(set.out, "{\"user\": 7, \"lastread\": 120}\n");
+  EXPECT_EQ(Run("lastread " + Q(base_) + " 7").out, "User 7 last read 120\n");
+  EXPECT_EQ(Run("lastread " + Q(base_) + " 7 3").out, "User 7 last read set to 3\n");
+  EXPECT_EQ(ReadFileBytes(base_ + ".jlr"),
+            (std::vector<uint8_t>{7, 0, 0, 0, 7, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0}));
+  for (const std::string& args : Strings{"0", "-1", "x", "7 y", "7 1 2"}) {
+    Outcome o = Run("lastread " + Q(base_) + " " + args);
+    EXPECT_EQ(o.status, 2) << args;
+    EXPECT_EQ(o.out, "") << args;
+  }
+}
+
+TEST_F(DraybaseReadTest, ChangesThatCannotTakeTheLockAreFailures) {
+  StoreSample();
+  // Hold the lock on byte 0 of the header file, as a busy writer would.
+  std::unique_ptr<File> holder;
+  ASSERT_EQ(Env::Default()->Open(base_ + ".jhr", OpenMode::kReadWrite, &holder), 0);
+  ASSERT_EQ(holder->Lock(0, 1), 0);
+  const std::string both =
+      "(" + ShellQuote(DRAYBASE_BIN) + " delete " + Q(base_) + " 2 --json; echo \"delete $?\") & " +
+      "(" + ShellQuote(DRAYBASE_BIN) + " lastread " + Q(base_) + " 7 9 --json; echo \"lastread $?\") & wait";
+  RunResult r = RunCommand("{ " + both + "; } 2>/dev/null");
+  EXPECT_NE(r.out.find("delete 1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("lastread 1"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;  // no JSON on failure
+  holder.reset();
+  EXPECT_EQ(Run("show " + Q(base_) + " 2").status, 0);  // still there
+  EXPECT_EQ(Run("lastread " + Q(base_) + " 7").out, "User 7 last read 0\n");
+}
+
+TEST_F(DraybaseReadTest, UsageErrors) {
+  StoreSample();
+  WriteFileBytes(dir_ / "both.jhr", {});
+  WriteFileBytes(dir_ / "both.sqd", {});
+  for (const std::string& args :
+       Strings{"frobnicate", "list", "list " + Q(base_) + " --jsn", "list " + Q(base_) + " extra",
+        "list " + Q(dir_ / "missing"), "list " + Q(dir_ / "both"), "mail " + Q(base_),
+        "delete " + Q(base_) + " 99", "delete " + Q(base_), "lastread " + Q(base_)}) {
+    Outcome o = Run(args + " --json");
+    EXPECT_EQ(o.status, 2) << args;
+    EXPECT_EQ(o.out, "") << args;
+    EXPECT_NE(o.err, "") << args;
+  }
+}
+
+TEST_F(DraybaseReadTest, BaseThatDoesNotOpenIsAFailure) {
+  WriteFileBytes(base_ + ".jhr", std::vector<uint8_t>(100, 0));  // no whole header
+  Outcome o = Run("list " + Q(base_) + " --json");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_NE(o.err, "");
+}
+
+TEST_F(DraybaseReadTest, DamagedBasesNeverCrashTheCommands) {
+  StoreSample();
+  const std::vector<uint8_t> jhr = ReadFileBytes(base_ + ".jhr");
+  const std::vector<uint8_t> jdx = ReadFileBytes(base_ + ".jdx");
+  std::mt19937 random(7);
+  for (int round = 0; round < 12; ++round) {
+    std::vector<uint8_t> h = jhr, x = jdx;
+    for (int i = 0; i < 6; ++i) {
+      h[1024 + random() % (h.size() - 1024)] = static_cast<uint8_t>(random());
+      x[random() % x.size()] = static_cast<uint8_t>(random() % 2 ? 0xFF : random());
+    }
+    WriteFileBytes(base_ + ".jhr", h);
+    WriteFileBytes(base_ + ".jdx", x);
+    for (const std::string& command : Strings{"list", "show", "mail"}) {
+      const std::string extra = command == "show" ? " 2" : command == "mail" ? " Sysop" : "";
+      Outcome o = Run(command + " " + Q(base_) + extra + " --json");
+      EXPECT_LE(o.status, 2) << command << " round " << round << ": " << o.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace drayline

@@ -1,0 +1,78 @@
+// draybase show BASE NUM [--width W]: a message's header fields, then its
+// text as GetTextLine(W) gives it, line after line.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "draybase/base_access.h"
+#include "draybase/commands.h"
+#include "draybase/json.h"
+#include "support/strings.h"
+
+namespace draybase {
+
+namespace {
+
+constexpr int32_t kDefaultWidth = 79;
+// Lines of a short string; a width of 0 would never reach the end.
+constexpr int32_t kMaxWidth = 255;
+
+std::string Address(drayline::MessageBase& base, bool origin) {
+  drayline::NetAddress addr;
+  origin ? base.GetOrig(addr) : base.GetDest(addr);
+  return addr == drayline::NetAddress() ? "" : drayline::AddressText(addr);
+}
+
+void PrintHeader(drayline::MessageBase& base, const MessageSummary& m) {
+  auto field = [](const char* name, const std::string& value) {
+    if (!value.empty()) std::cout << name << Printable(value) << "\n";
+  };
+  std::cout << "Message: " << m.number << "\n";
+  field("From:    ", m.from);
+  field("Origin:  ", Address(base, true));
+  field("To:      ", m.to);
+  field("Dest:    ", Address(base, false));
+  field("Subject: ", m.subject);
+  std::cout << "Date:    " << Printable(m.date) << " " << Printable(m.time) << "\n";
+  field("Attr:    ", m.attributes);
+  std::cout << "Length:  " << m.length << "\n\n";
+}
+
+}  // namespace
+
+int RunShow(CommandArgs args) {
+  Arguments a;
+  if (!ParseArguments("show", args, 2, 2, true, &a)) return kExitUsage;
+  const std::optional<int32_t> num = ParseNumber(a.positional[1]);
+  std::optional<int32_t> width = kDefaultWidth;
+  if (a.width) width = ParseNumber(*a.width);
+  if (!num) {
+    std::cerr << "draybase show: NUM must be a message number\n";
+    return kExitUsage;
+  }
+  if (!width || *width < 1 || *width > kMaxWidth) {
+    std::cerr << "draybase show: the width must be a number from 1 to " << kMaxWidth << "\n";
+    return kExitUsage;
+  }
+  int status = kExitOk;
+  auto base = OpenMessageBase(a.positional[0], &status);
+  if (base == nullptr) return status;
+  if (!SeekMessage(*base, a.positional[0], *num)) return kExitUsage;
+  const MessageSummary summary = Summarize(*base);
+  std::vector<std::string> lines;
+  base->BeginTextRead();
+  while (!base->EndOfText()) lines.push_back(base->GetTextLine(static_cast<uint16_t>(*width)));
+  if (a.json) {
+    std::vector<std::string> texts;
+    for (const std::string& line : lines) texts.push_back(JsonString(line));
+    std::cout << SummaryJson(summary).AddRaw("lines", JsonArray(texts)).str() << "\n";
+  } else {
+    PrintHeader(*base, summary);
+    for (const std::string& line : lines) std::cout << Printable(line) << "\n";
+  }
+  base->CloseBase();
+  return kExitOk;
+}
+
+}  // namespace draybase
