@@ -55,3 +55,11 @@ od -A d -t x1 -N 132 msgs/chatter.sqd
 echo
 echo "== .sqi (index: frame offset, unique number, recipient hash), bytes in hex"
 od -A d -t x1 msgs/chatter.sqi
+
+echo
+echo "== draybase list msgs/chatter"
+"$bin/draybase" list msgs/chatter
+
+echo
+echo "== draybase show msgs/chatter 1"
+"$bin/draybase" show msgs/chatter 1

@@ -146,9 +146,13 @@ std::string Padded(std::string_view s, size_t width) {
 std::string ListingText(const std::vector<MessageSummary>& messages) {
   // Columns as wide as their longest entry, names at most 30 wide (a longer
   // one pushes its line's later columns along rather than being cut).
-  size_t num_w = 3, from_w = 4, to_w = 2, subject_w = 7;
+  // Dates and times are as wide as the base writes them (a Squish time
+  // carries seconds).
+  size_t num_w = 3, date_w = 8, time_w = 5, from_w = 4, to_w = 2, subject_w = 7;
   for (const MessageSummary& m : messages) {
     num_w = std::max(num_w, std::to_string(m.number).size());
+    date_w = std::max(date_w, std::min<size_t>(m.date.size(), 20));
+    time_w = std::max(time_w, std::min<size_t>(m.time.size(), 20));
     from_w = std::max(from_w, std::min<size_t>(m.from.size(), 30));
     to_w = std::max(to_w, std::min<size_t>(m.to.size(), 30));
     subject_w = std::max(subject_w, std::min<size_t>(m.subject.size(), 40));
@@ -157,7 +161,7 @@ std::string ListingText(const std::vector<MessageSummary>& messages) {
                   std::string_view from, std::string_view to, std::string_view subject,
                   std::string_view attributes) {
     std::string out(num_w > num.size() ? num_w - num.size() : 0, ' ');
-    out += std::string(num) + "  " + Padded(date, 8) + " " + Padded(time, 5) + "  " +
+    out += std::string(num) + "  " + Padded(date, date_w) + " " + Padded(time, time_w) + "  " +
            Padded(from, from_w) + "  " + Padded(to, to_w) + "  " + Padded(subject, subject_w) +
            "  " + std::string(attributes);
     while (!out.empty() && out.back() == ' ') out.pop_back();
