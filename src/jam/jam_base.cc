@@ -19,7 +19,8 @@ JamMessageBase::JamMessageBase(Env* env)
       header_buffer_(new uint8_t[kHeaderBufferSize]()),
       index_window_(new IndexRecord[kIndexWindowRecords + 1]()),
       text_buffer_(new uint8_t[kTextBufferSize]()),
-      carry_over_(new uint8_t[kCarryOverSize]()) {}
+      carry_over_(new uint8_t[kCarryOverSize]()),
+      header_window_(new uint8_t[kHeaderWindowSize]) {}
 
 JamMessageBase::~JamMessageBase() { Done(); }
 
@@ -32,6 +33,7 @@ void JamMessageBase::Done() {
   index_window_.reset();
   text_buffer_.reset();
   carry_over_.reset();
+  header_window_.reset();
 }
 
 void JamMessageBase::SetPath(std::string_view path) {
@@ -43,20 +45,12 @@ bool JamMessageBase::BaseExists() {
   return FileExists(env_, path_ + std::string(kHeaderExt));
 }
 
-uint32_t JamMessageBase::BaseField(size_t offset) const {
-  return DecodeFixed32(base_header_image_.data() + offset);
-}
-
 void JamMessageBase::SetBaseField(size_t offset, uint32_t value) {
   EncodeFixed32(base_header_image_.data() + offset, value);
 }
 
 int32_t JamMessageBase::BaseMsgNum() const {
   return static_cast<int32_t>(BaseField(kBhBaseMsgNum));
-}
-
-uint32_t JamMessageBase::HeaderField(size_t offset) const {
-  return DecodeFixed32(header_buffer_.get() + offset);
 }
 
 void JamMessageBase::SetHeaderField(size_t offset, uint32_t value) {
@@ -108,6 +102,7 @@ bool JamMessageBase::OpenBase() {
 }
 
 void JamMessageBase::CloseBase() {
+  DropHeaderWindow();
   header_file_.reset();
   text_file_.reset();
   index_file_.reset();
@@ -149,6 +144,7 @@ IoResult JamMessageBase::WriteFreshBaseHeader(File& header_file) {
 
 bool JamMessageBase::CreateBase(uint16_t /*max_msgs*/, uint16_t /*keep_days*/) {
   // A JAM base has no message limit: both arguments are accepted unused.
+  DropHeaderWindow();  // a fresh base header may be written below
   const std::string header_name = path_ + std::string(kHeaderExt);
   const int64_t header_size = SizeOfFile(env_, header_name);
   if (header_size > static_cast<int64_t>(kBaseHeaderSize)) {
@@ -185,6 +181,9 @@ bool JamMessageBase::LockBase() {
     io_status_ = io::kNotOpen;
     return false;
   }
+  // Headers read under the lock come from the file: what was read ahead
+  // before it may have been changed by the program that held it last.
+  DropHeaderWindow();
   IoResult code = LockWithRetry(env_, *header_file_, 0, 1);
   if (code == io::kOk) {
     // Counters changed by another program before the lock are taken over.
@@ -197,6 +196,11 @@ bool JamMessageBase::LockBase() {
   }
   lock_count_ = 1;
   return true;
+}
+
+bool JamMessageBase::WriteHeaderFile(uint64_t offset, std::span<const uint8_t> data) {
+  DropHeaderWindow();
+  return WriteWithRetry(*header_file_, offset, data);
 }
 
 bool JamMessageBase::UnlockBase() {
@@ -216,7 +220,7 @@ bool JamMessageBase::ReleaseLock(bool write_header) {
   IoResult code = io::kOk;
   // The header is written while the lock is still held, so a waiting writer
   // never reads the counters from before this change.
-  if (write_header && !WriteWithRetry(*header_file_, 0, base_header_image_)) {
+  if (write_header && !WriteHeaderFile(0, base_header_image_)) {
     code = LastFileError();
   }
   IoResult unlock = UnlockRegion(*header_file_, 0, 1);

@@ -97,6 +97,10 @@ constexpr size_t kTextBufferSize = 4001;  // the first 4000 bytes while composin
 constexpr size_t kComposeChunk = 4000;
 constexpr size_t kIndexWindowRecords = 200;
 constexpr size_t kCarryOverSize = 2001;
+// Read-ahead window of the header file: a couple of hundred usual headers,
+// and always room for a whole HeaderBuffer.
+constexpr size_t kHeaderWindowSize = 32768;
+static_assert(kHeaderWindowSize >= kHeaderBufferSize);
 
 struct IndexRecord {
   uint32_t UserCRC = 0;

@@ -6,6 +6,19 @@
 // lock on byte 0 of ".jhr" is held (LockBase/UnlockBase); the base header is
 // re-read when the lock is taken and written back before it is released.
 //
+// Reading outside the lock works on snapshots. The index window (200
+// records) is reloaded only when the cursor leaves it, and headers come
+// through a read-ahead window of the header file, so that a walk over
+// neighbouring headers costs one read per window rather than one per
+// message. A header is taken from that window only when it lies wholly
+// inside it. The header window is dropped when a walk starts (SeekFirst,
+// SeekFirstForUser), when the lock is taken, on every write to the header
+// file by this object, and on CreateBase, OpenBase, CloseBase and Done. So
+// a header read under the lock is what the file holds (DeleteMessage,
+// RewriteHeader and RewriteMessage check the stored records afresh in any
+// case), while a change that another program makes during a walk outside
+// the lock may be seen only from the next walk on.
+//
 // The buffers are allocated once, at construction; Done releases them and
 // closes the files, and may be called more than once.
 
@@ -20,6 +33,7 @@
 
 #include "drayline/message_base.h"
 #include "jam/jam_format.h"
+#include "support/coding.h"
 #include "support/env.h"
 
 namespace drayline {
@@ -124,11 +138,15 @@ class JamMessageBase final : public MessageBase {
 
  private:
   // Base header fields of BaseHeaderImage.
-  uint32_t BaseField(size_t offset) const;
+  uint32_t BaseField(size_t offset) const {
+    return DecodeFixed32(base_header_image_.data() + offset);
+  }
   void SetBaseField(size_t offset, uint32_t value);
   int32_t BaseMsgNum() const;
   // Fixed-part fields of HeaderBuffer.
-  uint32_t HeaderField(size_t offset) const;
+  uint32_t HeaderField(size_t offset) const {
+    return DecodeFixed32(header_buffer_.get() + offset);
+  }
   void SetHeaderField(size_t offset, uint32_t value);
   void SetAttribute(uint32_t bit, bool on);
   bool HasAttribute(uint32_t bit) const;
@@ -153,6 +171,19 @@ class JamMessageBase final : public MessageBase {
   // The index record of CurrentMsgNum (LocateIndex must have succeeded).
   jam::IndexRecord& CurrentIndexRecord();
   IoResult LoadHeaderAt(uint32_t offset);
+  // Reads size bytes of the header file at offset into the header window
+  // (and the rest of the header there when it is longer).
+  IoResult FillHeaderWindow(uint64_t offset, size_t size);
+  // Bytes of the header at offset that the header window holds (at most
+  // its length); *whole tells whether that is all of it.
+  size_t HeaderBytesInWindow(uint64_t offset, bool* whole) const;
+  void DropHeaderWindow() { header_window_len_ = 0; }
+  // Bytes of the header whose fixed part starts at `fixed`: the fixed part
+  // and SubfieldLen, at most a HeaderBuffer.
+  static size_t HeaderLength(const uint8_t* fixed);
+  // Every write to the header file goes through here: it drops the header
+  // window first.
+  bool WriteHeaderFile(uint64_t offset, std::span<const uint8_t> data);
   void ParseSubfields(bool to_name_only);
   // Record number of user's last-read record, -1 when there is none; *code
   // receives the I/O result of the scan.
@@ -182,6 +213,10 @@ class JamMessageBase final : public MessageBase {
   std::unique_ptr<jam::IndexRecord[]> index_window_;  // kIndexWindowRecords + 1
   std::unique_ptr<uint8_t[]> text_buffer_;    // kTextBufferSize
   std::unique_ptr<uint8_t[]> carry_over_;     // kCarryOverSize
+  std::unique_ptr<uint8_t[]> header_window_;  // kHeaderWindowSize
+  uint64_t header_window_start_ = 0;
+  size_t header_window_len_ = 0;  // 0: the window holds nothing
+  uint64_t header_next_ = 0;      // end of the last header loaded
   std::array<uint8_t, jam::kBaseHeaderSize> base_header_image_{};
 
   std::string path_;
@@ -224,6 +259,8 @@ class JamMessageBase final : public MessageBase {
   // result of a load; a record past the end of the index is no error.
   bool IndexPresent(int64_t record, IoResult* code);
   bool InWindow(int64_t record) const;
+  // One past the last record of the window that the cursor can stand on.
+  int64_t CursorWindowEnd() const;
   // Index record `record`, which InWindow must have found in the window.
   jam::IndexRecord& WindowRecord(int64_t record);
   // The subfield records of the header last loaded, bounded by the bytes
@@ -233,6 +270,9 @@ class JamMessageBase final : public MessageBase {
   // search name or alias matches nothing.
   bool SearchMatches(std::string_view name) const;
   bool SearchCrcMatches(uint32_t crc) const;
+  // Loads the header of a record whose checksum matched; true when it is
+  // unreceived mail for a search name.
+  bool IsMailFor(const jam::IndexRecord& entry);
   // The loaded message as it is stored: its index record and the fixed
   // part of its header.
   struct StoredMessage {

@@ -31,18 +31,50 @@ constexpr int64_t kHighestNumber = INT32_MAX - 1;
 // A window reload starts this many records before the one asked for, so
 // that small steps back stay inside it.
 constexpr int64_t kWindowLead = 30;
-// The first read of a header; see LoadHeaderAt.
+// The read of a lone header; see LoadHeaderAt.
 constexpr size_t kHeaderFirstRead = 1024;
 static_assert(kHeaderFirstRead >= kFixedHeaderSize && kHeaderFirstRead <= kHeaderBufferSize);
+// A header that starts within this many bytes after the end of the last
+// one loaded is taken as the next step of a walk, and fills the whole
+// header window. Farther apart, a window's worth would serve too few
+// headers to pay for copying it.
+constexpr uint64_t kReadAheadGap = kHeaderWindowSize / 8;
 
 int32_t ToCursor(int64_t n) {
   return static_cast<int32_t>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
 }
 
-std::string Text(std::span<const uint8_t> data, size_t max) {
-  // At most a short string's worth of a subfield, then the field's length.
+// At most a short string's worth of a subfield's data, then the field's
+// length. A view: assigning it reuses the field's storage, so a list reads
+// every header into the same strings.
+std::string_view Text(std::span<const uint8_t> data, size_t max) {
   const size_t n = std::min({data.size(), kShortStringMax, max});
-  return std::string(reinterpret_cast<const char*>(data.data()), n);
+  return std::string_view(reinterpret_cast<const char*>(data.data()), n);
+}
+
+// Writes n (below 100) as two digits at out, as TwoDigitText does.
+void PutTwoDigits(char* out, uint32_t n) {
+  out[0] = static_cast<char>('0' + n / 10 % 10);
+  out[1] = static_cast<char>('0' + n % 10);
+}
+
+// DateText (month-day-year, the year's third and fourth digits) and
+// TimeText (hour:minute) of a DateWritten. A 32-bit time lies in the years
+// 1970 to 2106, so every field has two digits and the year four, and the
+// texts are 8 and 5 characters long. A list makes them for every message:
+// they are written into the strings' own storage, without building others.
+void SetWrittenTexts(uint32_t written, std::string* date, std::string* time) {
+  const DateTimeRecord dt = UnixToDateTime(written);
+  char text[8];
+  PutTwoDigits(text, dt.Month);
+  PutTwoDigits(text + 3, dt.Day);
+  PutTwoDigits(text + 6, dt.Year % 100u);
+  text[2] = text[5] = '-';
+  date->assign(text, 8);
+  PutTwoDigits(text, dt.Hour);
+  PutTwoDigits(text + 3, dt.Minute);
+  text[2] = ':';
+  time->assign(text, 5);
 }
 
 }  // namespace
@@ -55,6 +87,11 @@ int64_t JamMessageBase::CursorBase() const {
 
 bool JamMessageBase::InWindow(int64_t record) const {
   return record >= window_first_ && record < int64_t{window_first_} + window_count_;
+}
+
+int64_t JamMessageBase::CursorWindowEnd() const {
+  const int64_t reachable = std::min<int64_t>(kHighestNumber - CursorBase(), INT32_MAX) + 1;
+  return std::min<int64_t>(int64_t{window_first_} + window_count_, reachable);
 }
 
 IoResult JamMessageBase::LoadIndexWindow() {
@@ -137,6 +174,7 @@ bool JamMessageBase::SeekFound() {
 bool JamMessageBase::ForUserFound() { return SeekFound(); }
 
 void JamMessageBase::SeekFirst(int32_t num) {
+  DropHeaderWindow();  // a new walk reads headers afresh
   current_msg_num_ = ToCursor(std::max<int64_t>(int64_t{num} - 1, CursorBase() - 1));
   SeekNext();
 }
@@ -177,38 +215,78 @@ void JamMessageBase::SetMsgLoc(int32_t loc) { current_msg_num_ = loc; }
 
 // ---- The header ----
 
-IoResult JamMessageBase::LoadHeaderAt(uint32_t offset) {
-  header_valid_ = false;
-  header_loaded_len_ = 0;
-  if (header_file_ == nullptr) return io::kNotOpen;
-  // Most headers are far shorter than the buffer: the first read takes the
-  // part that holds them, a second one the rest only when SubfieldLen says
-  // there is more.
-  uint8_t* buffer = header_buffer_.get();
+size_t JamMessageBase::HeaderLength(const uint8_t* fixed) {
+  return static_cast<size_t>(std::min<uint64_t>(
+      kFixedHeaderSize + uint64_t{DecodeFixed32(fixed + kMhSubfieldLen)}, kHeaderBufferSize));
+}
+
+IoResult JamMessageBase::FillHeaderWindow(uint64_t offset, size_t size) {
+  // A full read whose header runs on past it is followed by one read of
+  // the rest, so that a long header is never taken in part.
+  uint8_t* window = header_window_.get();
+  header_window_start_ = offset;
+  header_window_len_ = 0;
   size_t done = 0;
-  IoResult code = ReadWithRetry(*header_file_, offset, std::span(buffer, kHeaderFirstRead), &done)
-                      ? io::kOk
-                      : LastFileError();
-  if (code == io::kOk && done == kHeaderFirstRead) {
-    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(
-        kFixedHeaderSize + uint64_t{DecodeFixed32(buffer + kMhSubfieldLen)}, kHeaderBufferSize));
+  if (!ReadWithRetry(*header_file_, offset, std::span(window, size), &done)) {
+    return LastFileError();
+  }
+  if (done == size) {
+    const size_t wanted = HeaderLength(window);
     size_t more = 0;
     if (wanted > done &&
-        !ReadWithRetry(*header_file_, uint64_t{offset} + done,
-                       std::span(buffer + done, wanted - done), &more)) {
-      code = LastFileError();
+        !ReadWithRetry(*header_file_, offset + done,
+                       std::span(window + done, wanted - done), &more)) {
+      return LastFileError();
     }
     done += more;
   }
+  header_window_len_ = done;
+  return io::kOk;
+}
+
+size_t JamMessageBase::HeaderBytesInWindow(uint64_t offset, bool* whole) const {
+  *whole = false;
+  if (header_window_len_ == 0 || offset < header_window_start_ ||
+      offset - header_window_start_ >= header_window_len_) {
+    return 0;
+  }
+  const size_t skip = static_cast<size_t>(offset - header_window_start_);
+  const size_t held = header_window_len_ - skip;
+  if (held < kFixedHeaderSize) return held;
+  const size_t length = HeaderLength(header_window_.get() + skip);
+  *whole = held >= length;
+  return std::min(held, length);
+}
+
+IoResult JamMessageBase::LoadHeaderAt(uint32_t offset) {
+  header_valid_ = false;
+  header_loaded_len_ = 0;
+  if (header_file_ == nullptr || header_window_ == nullptr) return io::kNotOpen;
+  // Every header comes through the window. One that is not wholly inside
+  // is read afresh: a walk's next header fills the whole window; a header
+  // far from the last one (the search's next match, a jump) takes only
+  // the part that holds most headers, and the rest only when SubfieldLen
+  // says there is more.
+  bool whole = false;
+  size_t length = HeaderBytesInWindow(offset, &whole);
+  IoResult code = io::kOk;
+  if (!whole) {
+    const bool walk = offset >= header_next_ && offset - header_next_ < kReadAheadGap;
+    code = FillHeaderWindow(offset, walk ? kHeaderWindowSize : kHeaderFirstRead);
+    length = HeaderBytesInWindow(offset, &whole);
+  }
   // A header without its whole fixed part is not loaded: its fields would
   // be partly another message's.
-  if (code == io::kOk && done < kFixedHeaderSize) code = io::kReadPastEnd;
+  uint8_t* buffer = header_buffer_.get();
+  if (code == io::kOk && length < kFixedHeaderSize) code = io::kReadPastEnd;
   if (code != io::kOk) {
     std::memset(buffer, 0, kFixedHeaderSize);
     return code;
   }
-  header_loaded_len_ = done;
+  std::memcpy(buffer, header_window_.get() + (offset - header_window_start_), length);
+  header_loaded_len_ = length;
   header_loaded_offset_ = offset;
+  header_next_ = uint64_t{offset} + length;
   header_valid_ = true;
   return io::kOk;
 }
@@ -279,12 +357,7 @@ void JamMessageBase::ReadHeader() {
     io_status_ = entry.deleted() ? io::kReadPastEnd : LoadHeaderAt(entry.HdrOffset);
   }
   if (io_status_ != io::kOk) return;
-  const DateTimeRecord written = UnixToDateTime(HeaderField(kMhDateWritten));
-  const std::string year = IntToStr(written.Year);
-  date_text_ = Fit(TwoDigitText(written.Month) + "-" + TwoDigitText(written.Day) +
-                       "-" + (year.size() >= 4 ? year.substr(2, 2) : year),
-                   8);
-  time_text_ = Fit(TwoDigitText(written.Hour) + ":" + TwoDigitText(written.Minute), 5);
+  SetWrittenTexts(HeaderField(kMhDateWritten), &date_text_, &time_text_);
   ParseSubfields(false);
 }
 

@@ -36,13 +36,25 @@ bool JamMessageBase::SearchCrcMatches(uint32_t crc) const {
          (!search_alias_.empty() && crc == search_alias_crc_);
 }
 
+namespace {
+
+// a == b with a-z and A-Z taken as the same, as UpperCase folds them.
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](char x, char y) { return upper(x) == upper(y); });
+}
+
+}  // namespace
+
 bool JamMessageBase::SearchMatches(std::string_view name) const {
-  const std::string upper = UpperCase(name);
-  return (!search_name_.empty() && upper == UpperCase(search_name_)) ||
-         (!search_alias_.empty() && upper == UpperCase(search_alias_));
+  return (!search_name_.empty() && SameIgnoringCase(name, search_name_)) ||
+         (!search_alias_.empty() && SameIgnoringCase(name, search_alias_));
 }
 
 void JamMessageBase::SeekFirstForUser(std::string_view name, std::string_view alias) {
+  DropHeaderWindow();  // a new walk reads headers afresh
   search_name_ = Fit(name, kSearchNameMax);
   search_alias_ = Fit(alias, kSearchNameMax);
   search_name_crc_ = NameChecksum(search_name_);
@@ -60,18 +72,18 @@ void JamMessageBase::SeekNextForUser() {
   const int64_t base = CursorBase();
   int64_t cur = std::max<int64_t>(current_msg_num_, base - 1) + 1;
   IoResult code = io::kOk;
-  for (; IndexPresent(cur - base, &code); ++cur) {
-    const IndexRecord entry = WindowRecord(cur - base);
-    if (entry.deleted() || !SearchCrcMatches(entry.UserCRC)) continue;
-    const IoResult loaded = LoadHeaderAt(entry.HdrOffset);
-    if (loaded != io::kOk) {
-      io_status_ = loaded;
-      continue;
+  bool found = false;
+  while (!found && IndexPresent(cur - base, &code)) {
+    // The records held in the window are looked at without a further
+    // check each: IndexPresent has bounded the window to real messages.
+    const int64_t end = CursorWindowEnd();
+    for (; cur - base < end; ++cur) {
+      const IndexRecord entry = WindowRecord(cur - base);
+      if (!entry.deleted() && SearchCrcMatches(entry.UserCRC) && IsMailFor(entry)) {
+        found = true;
+        break;
+      }
     }
-    if (IsReceived()) continue;
-    to_name_.clear();
-    ParseSubfields(/*to_name_only=*/true);
-    if (SearchMatches(to_name_)) break;
   }
   if (code != io::kOk) {
     // The index could not be read: the search ends without a match.
@@ -79,6 +91,20 @@ void JamMessageBase::SeekNextForUser() {
     cur = std::max(cur, base + IndexRecordCount());
   }
   current_msg_num_ = static_cast<int32_t>(std::min<int64_t>(cur, INT32_MAX));
+}
+
+bool JamMessageBase::IsMailFor(const IndexRecord& entry) {
+  // The search names' mail: unreceived, with a recipient subfield that
+  // matches a search name in full.
+  const IoResult loaded = LoadHeaderAt(entry.HdrOffset);
+  if (loaded != io::kOk) {
+    io_status_ = loaded;
+    return false;
+  }
+  if (IsReceived()) return false;
+  to_name_.clear();
+  ParseSubfields(/*to_name_only=*/true);
+  return SearchMatches(to_name_);
 }
 
 // ---- Changing a stored message ----
@@ -114,7 +140,7 @@ void JamMessageBase::RewriteHeader() {
     code = io::kReadPastEnd;
   }
   if (code == io::kOk &&
-      !WriteWithRetry(*header_file_, stored.entry.HdrOffset,
+      !WriteHeaderFile(stored.entry.HdrOffset,
                       std::span(header_buffer_.get(), kFixedHeaderSize))) {
     code = LastFileError();
   }
@@ -128,13 +154,13 @@ IoResult JamMessageBase::MarkStoredDeleted(StoredMessage& stored) {
   const uint32_t before = DecodeFixed32(attribute);
   const uint32_t offset = stored.entry.HdrOffset;
   EncodeFixed32(attribute, before | kAttrDeleted);
-  if (!WriteWithRetry(*header_file_, offset, stored.fixed)) return LastFileError();
+  if (!WriteHeaderFile(offset, stored.fixed)) return LastFileError();
   const IoResult code = StoreIndexRecord(stored.record, IndexRecord{kNoCrc, kNoCrc});
   if (code != io::kOk) {
     // Put the header back, so that a message still in the index is never
     // marked deleted.
     EncodeFixed32(attribute, before);
-    WriteWithRetry(*header_file_, offset, stored.fixed);
+    WriteHeaderFile(offset, stored.fixed);
   }
   return code;
 }
@@ -250,7 +276,7 @@ IoResult JamMessageBase::StoreRewrittenHeader(const StoredMessage& old,
     // Same length: the header goes over the old one, the index record
     // changes only its checksum, and goes back when the header fails.
     if ((code = StoreIndexRecord(old.record, {crc, old_offset})) != io::kOk) return code;
-    if (!WriteWithRetry(*header_file_, old_offset, header)) {
+    if (!WriteHeaderFile(old_offset, header)) {
       code = LastFileError();
       StoreIndexRecord(old.record, old.entry);
       return code;
@@ -261,14 +287,14 @@ IoResult JamMessageBase::StoreRewrittenHeader(const StoredMessage& old,
     // marked deleted. HdrOffset must stay positive (negative is deleted).
     if (header_len > INT32_MAX) return io::kDiskWriteError;
     const uint32_t moved = static_cast<uint32_t>(header_len);
-    if (!WriteWithRetry(*header_file_, moved, header)) return LastFileError();
+    if (!WriteHeaderFile(moved, header)) return LastFileError();
     if ((code = StoreIndexRecord(old.record, {crc, moved})) != io::kOk) return code;
     uint8_t fixed[kFixedHeaderSize];
     std::memcpy(fixed, old.fixed, kFixedHeaderSize);
     EncodeFixed32(fixed + kMhAttribute, DecodeFixed32(fixed + kMhAttribute) | kAttrDeleted);
     // The rewrite is stored even when this fails: the old header is no
     // longer in the index.
-    if (!WriteWithRetry(*header_file_, old_offset, fixed)) io_status_ = LastFileError();
+    if (!WriteHeaderFile(old_offset, fixed)) io_status_ = LastFileError();
     header_loaded_offset_ = moved;
   }
   header_loaded_len_ = length;

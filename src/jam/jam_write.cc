@@ -201,6 +201,7 @@ void JamMessageBase::RollBack(uint64_t text_len, uint64_t index_len,
   // index record refers to.
   text_file_->Truncate(text_len);
   index_file_->Truncate(index_len);
+  DropHeaderWindow();
   header_file_->Truncate(header_len);
 }
 
@@ -275,7 +276,7 @@ uint16_t JamMessageBase::WriteMessage() {
   }
   if (code == io::kOk) {
     const size_t length = kFixedHeaderSize + HeaderField(kMhSubfieldLen);
-    if (!WriteWithRetry(*header_file_, header_len,
+    if (!WriteHeaderFile(header_len,
                         std::span(header_buffer_.get(), length))) {
       code = LastFileError();
     }
@@ -303,14 +304,14 @@ IoResult JamMessageBase::CommitStore() {
     --lock_count_;
     return io::kOk;
   }
-  if (WriteWithRetry(*header_file_, 0, base_header_image_)) {
+  if (WriteHeaderFile(0, base_header_image_)) {
     lock_count_ = 0;
     UnlockRegion(*header_file_, 0, 1);
     return io::kOk;
   }
   const IoResult code = LastFileError();
   base_header_image_ = before;
-  WriteWithRetry(*header_file_, 0, base_header_image_);
+  WriteHeaderFile(0, base_header_image_);
   return code;
 }
 
