@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,6 +63,43 @@ inline ChildRun RunChild(const std::vector<std::string>& argv,
   posix_spawn_file_actions_destroy(&actions);
   return run;
 }
+
+// The baseline of the reading benchmarks: one sequential read of a whole
+// file through the file layer, in large chunks, into a buffer of the file's
+// size. Open sizes the file and allocates the buffer, so that only Read is
+// timed.
+class WholeFileRead {
+ public:
+  // False when the file cannot be opened or sized.
+  bool Open(const std::string& name) {
+    uint64_t size = 0;
+    if (Env::Default()->Open(name, OpenMode::kReadOnly, &file_) != io::kOk ||
+        file_->Size(&size) != io::kOk) {
+      return false;
+    }
+    buffer_.assign(static_cast<size_t>(size), 0);
+    return true;
+  }
+  // False unless the whole file was read.
+  bool Read() {
+    constexpr size_t kChunk = size_t{1} << 20;
+    for (size_t at = 0; at < buffer_.size();) {
+      const size_t want = std::min(kChunk, buffer_.size() - at);
+      size_t done = 0;
+      if (file_->Read(at, std::span(buffer_.data() + at, want), &done) != io::kOk ||
+          done != want) {
+        return false;
+      }
+      at += done;
+    }
+    return true;
+  }
+  uint64_t size() const { return buffer_.size(); }
+
+ private:
+  std::unique_ptr<File> file_;
+  std::vector<uint8_t> buffer_;
+};
 
 inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());

@@ -117,16 +117,11 @@ int SearchMail(MessageBase& base) {
 }
 
 double SequentialReadMs(const std::string& name, uint64_t* size) {
-  Env* env = Env::Default();
-  std::unique_ptr<File> file;
-  if (env->Open(name, OpenMode::kReadOnly, &file) != 0 ||
-      file->Size(size) != 0) {
-    abort();
-  }
-  std::vector<uint8_t> buf(*size);
+  bench::WholeFileRead whole;
+  if (!whole.Open(name)) abort();
+  *size = whole.size();
   return TimeMs([&] {
-    size_t done = 0;
-    if (file->Read(0, buf, &done) != 0 || done != buf.size()) abort();
+    if (!whole.Read()) abort();
   });
 }
 
