@@ -12,7 +12,6 @@
 
 #include "jam/jam_message_base.h"
 #include "jam/jam_subfields.h"
-#include "support/clock.h"
 #include "support/coding.h"
 #include "support/dates.h"
 #include "support/file_access.h"

@@ -74,8 +74,8 @@ void JamMessageBase::SeekNextForUser() {
   IoResult code = io::kOk;
   bool found = false;
   while (!found && IndexPresent(cur - base, &code)) {
-    // The records held in the window are looked at without a further
-    // check each: IndexPresent has bounded the window to real messages.
+    // The rest of the window is scanned in one loop, bounded to the
+    // records the cursor can stand on.
     const int64_t end = CursorWindowEnd();
     for (; cur - base < end; ++cur) {
       const IndexRecord entry = WindowRecord(cur - base);
