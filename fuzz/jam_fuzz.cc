@@ -74,14 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dir.WriteFile("base.jlr", jdt.first(std::min<size_t>(jdt.size(), 64)));
 
   std::unique_ptr<MessageBase> base = NewJamMessageBase();
-  base->SetPath(dir / "base");
-  if (base->OpenBase()) {
-    ReadEveryMessage(*base, 500);
-    if (flags & 2) {
-      ChangeMessages(*base);
-      ReadEveryMessage(*base, 500);
-    }
-    base->CloseBase();
-  }
+  OpenAndExercise(*base, dir / "base", (flags & 2) != 0, &ChangeMessages);
   return 0;
 }

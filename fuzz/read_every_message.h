@@ -63,6 +63,22 @@ inline uint64_t ReadEveryMessage(MessageBase& base, int max_messages = 5000) {
   return sum;
 }
 
+// Opens the base at path, reads every message, and with change also runs
+// change_messages and reads everything again. The shared body of the fuzz
+// targets.
+inline void OpenAndExercise(MessageBase& base, const std::string& path,
+                            bool change,
+                            void (*change_messages)(MessageBase&)) {
+  base.SetPath(path);
+  if (!base.OpenBase()) return;
+  ReadEveryMessage(base, 500);
+  if (change) {
+    change_messages(base);
+    ReadEveryMessage(base, 500);
+  }
+  base.CloseBase();
+}
+
 }  // namespace drayline
 
 #endif  // DRAYLINE_FUZZ_READ_EVERY_MESSAGE_H_

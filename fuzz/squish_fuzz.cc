@@ -52,14 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dir.WriteFile("base.sql", sqi.first(std::min<size_t>(sqi.size(), 64)));
 
   std::unique_ptr<MessageBase> base = NewSquishMessageBase();
-  base->SetPath(dir / "base");
-  if (base->OpenBase()) {
-    ReadEveryMessage(*base, 500);
-    if (flags & 2) {
-      ChangeMessages(*base);
-      ReadEveryMessage(*base, 500);
-    }
-    base->CloseBase();
-  }
+  OpenAndExercise(*base, dir / "base", (flags & 2) != 0, &ChangeMessages);
   return 0;
 }
