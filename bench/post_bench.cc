@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "drayline/board.h"
 #include "jam/jam_format.h"
-#include "post/board_records.h"
-#include "post/posting_command.h"
+#include "post/posting_run.h"
 #include "support/coding.h"
 #include "support/env.h"
 #include "support/file_access.h"
@@ -134,7 +134,7 @@ class BaseWriter {
   }
 
   bool Put(size_t file, const std::vector<uint8_t>& bytes, uint64_t at = 0) {
-    return WriteWithRetry(*files_[file], at, bytes);
+    return RetryWrite(*files_[file], at, bytes) == io::kOk;
   }
 
   Env* env_;

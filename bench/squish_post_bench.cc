@@ -26,8 +26,9 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "drayline/board.h"
 #include "drayline/message_base.h"
-#include "post/board_records.h"
+#include "msgbase/factory.h"
 #include "squish/squish_format.h"
 #include "support/coding.h"
 #include "support/env.h"

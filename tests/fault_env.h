@@ -1,6 +1,7 @@
-// An Env that forwards to the real file system and fails chosen calls, so
-// tests can see how the code above the file layer handles a write that
-// fails, a disk that fills, an open that is denied or a lock held elsewhere.
+// An Env that forwards to another (the real file system unless given) and
+// fails chosen calls, so tests can see how the code above the file layer
+// handles a write that fails, a disk that fills, an open that is denied or
+// a lock held elsewhere. Wrap a ClockEnv (test_util.h) to set the time too.
 
 #ifndef DRAYLINE_TESTS_FAULT_ENV_H_
 #define DRAYLINE_TESTS_FAULT_ENV_H_
@@ -16,7 +17,7 @@ namespace drayline {
 
 class FaultEnv final : public EnvWrapper {
  public:
-  FaultEnv() : EnvWrapper(Env::Default()) {}
+  explicit FaultEnv(Env* target = Env::Default()) : EnvWrapper(target) {}
 
   // The nth write (1-based, counted from this call) to a file whose name
   // contains name_part fails with code; with sticky, every later one too.

@@ -50,20 +50,6 @@ int64_t FileSizeOf(const std::string& name) {
   return st.st_size;
 }
 
-namespace {
-DateTimeRecord g_fixed_now;
-DateTimeRecord FixedNow() { return g_fixed_now; }
-}  // namespace
-
-FixedClock::FixedClock(const DateTimeRecord& now) {
-  g_fixed_now = now;
-  previous_ = SetLocalClock(&FixedNow);
-}
-
-FixedClock::~FixedClock() { SetLocalClock(previous_); }
-
-void FixedClock::Set(const DateTimeRecord& now) { g_fixed_now = now; }
-
 std::string ShellQuote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {

@@ -1,5 +1,5 @@
 // Helpers shared by the tests: temporary directories, whole-file reads and
-// writes, and a clock that tests set.
+// writes, and an Env whose clock the test sets.
 
 #ifndef DRAYLINE_TESTS_TEST_UTIL_H_
 #define DRAYLINE_TESTS_TEST_UTIL_H_
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/clock.h"
+#include "support/env.h"
 
 namespace drayline {
 
@@ -33,15 +34,18 @@ void WriteFileBytes(const std::string& name, const std::vector<uint8_t>& bytes);
 bool PathExists(const std::string& name);
 int64_t FileSizeOf(const std::string& name);
 
-// Installs a fixed local time for as long as the object lives.
-class FixedClock {
+// An Env whose clock shows the time the test sets; every other call goes
+// to target (which must outlive it). Pass it to the code under test, or
+// wrap it (FaultEnv) to inject failures as well.
+class ClockEnv final : public EnvWrapper {
  public:
-  explicit FixedClock(const DateTimeRecord& now);
-  ~FixedClock();
-  static void Set(const DateTimeRecord& now);
+  explicit ClockEnv(const DateTimeRecord& now, Env* target = Env::Default())
+      : EnvWrapper(target), now_(now) {}
+  void Set(const DateTimeRecord& now) { now_ = now; }
+  DateTimeRecord LocalNow() override { return now_; }
 
  private:
-  LocalClock previous_;
+  DateTimeRecord now_;
 };
 
 // Runs a shell command line; returns its exit status and captures stdout.

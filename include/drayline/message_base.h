@@ -7,10 +7,10 @@
 //   base->StartNewMessage(); ... base->WriteMessage(); base->CloseBase();
 //
 // Failures are results, never exceptions: OpenBase, CreateBase, LockBase and
-// UnlockBase answer false, WriteMessage a non-zero code; the other operations
-// keep the code of their last failed file step inside the base. Strings are
-// byte strings; a setter keeps at most its field's length (and never more
-// than 255 characters). A base object is used by one thread.
+// UnlockBase answer false, WriteMessage a non-zero code; LastStatus() says
+// which failure it was, also for the operations that answer nothing. Strings
+// are byte strings; a setter keeps at most its field's length (and never
+// more than 255 characters). A base object is used by one thread.
 //
 // The 93 operations are virtual, in this order; the defaults here are what a
 // format keeps unless it replaces the operation.
@@ -23,9 +23,9 @@
 #include <string>
 #include <string_view>
 
-namespace drayline {
+#include "drayline/status.h"
 
-class Env;
+namespace drayline {
 
 // A network address: zone:net/node.point.
 struct NetAddress {
@@ -39,6 +39,15 @@ struct NetAddress {
 // Kind of a composed message. Stored as a 32-bit value; values other than
 // these three are carried as they are.
 enum class MailType : int32_t { Local = 0, Echo = 1, Net = 2 };
+
+// The styles of a date text made from a stored number (SetDateStyle):
+// MM/DD/YY, DD/MM/YY, YY/DD/MM; kNone makes no text.
+enum class DateStyle : uint8_t {
+  kNone = 0,
+  kMonthDayYear = 1,
+  kDayMonthYear = 2,
+  kYearDayMonth = 3
+};
 
 class MessageBase {
  public:
@@ -156,15 +165,38 @@ class MessageBase {
   // cursor where the search put it, with that message's header loaded.
   virtual int32_t GetHighActiveMsgNum();                       // 93
 
+  // What the last step that reports a status gave: success, or the
+  // failure and its words. A base of the Squish format keeps its last
+  // failure until the next one; a JAM base reports every step's result.
+  // The default has no steps and answers success.
+  virtual Status LastStatus() const { return Status(); }
+
+  // How the base writes a date text where its format stores the date as a
+  // number: GetDate of a Squish message, and the date text a new JAM
+  // message starts with (from the clock). kNone, the default, gives "".
+  // The style belongs to this object alone; the default ignores it.
+  virtual void SetDateStyle(DateStyle /*style*/) {}
+
  protected:
   // Text line state shared by the formats' text operations.
   bool LineOpen = false;
 };
 
-// The two formats. env is the file layer to use (nullptr: the process's
-// real file system); it must outlive the base.
-std::unique_ptr<MessageBase> NewJamMessageBase(Env* env = nullptr);
-std::unique_ptr<MessageBase> NewSquishMessageBase(Env* env = nullptr);
+// The storage formats of a base.
+enum class BaseFormat : uint8_t { kJam, kSquish };
+
+// A base object of each format, on the process's file system. Give it a
+// path (SetPath) and open or create it.
+std::unique_ptr<MessageBase> NewJamMessageBase();
+std::unique_ptr<MessageBase> NewSquishMessageBase();
+std::unique_ptr<MessageBase> NewMessageBase(BaseFormat format);
+
+// Opens the base at path (without extension) in the format whose files
+// are there (".jhr": JAM, ".sqd": Squish). nullptr when neither or both
+// formats' files are there or the base cannot be opened; *status (when
+// not null) says which.
+std::unique_ptr<MessageBase> OpenMessageBase(std::string_view path,
+                                             Status* status);
 
 }  // namespace drayline
 

@@ -1,6 +1,9 @@
-#include "post/board_records.h"
+// The board's records as bytes (drayline/board.h).
+
+#include "drayline/board.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "support/coding.h"
@@ -71,6 +74,20 @@ void EncodeMessageBaseRecord(const MessageBaseRecord& record,
   out[kPostTypeOffset] = record.PostType;
   EncodeFixed16(&out[kMaxMsgsOffset], record.MaxMsgs);
   EncodeFixed16(&out[kMaxAgeOffset], record.MaxAge);
+}
+
+Status BoardRecordFile::ReadSystemRecord(SystemConfigRecord* record) {
+  std::array<uint8_t, kSystemConfigRecordSize> bytes;
+  Status s = ReadRecord(0, bytes);
+  if (s.ok()) DecodeSystemConfigRecord(bytes, record);
+  return s;
+}
+
+Status BoardRecordFile::ReadBaseRecord(int64_t n, MessageBaseRecord* record) {
+  std::array<uint8_t, kMessageBaseRecordSize> bytes;
+  Status s = ReadRecord(n, bytes);
+  if (s.ok()) DecodeMessageBaseRecord(bytes, record);
+  return s;
 }
 
 }  // namespace drayline

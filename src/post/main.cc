@@ -1,5 +1,5 @@
 // drayline: posts one message into one message base of the board.
-// See post/posting_command.h for the run and its exit statuses.
+// See posting_command.h for the run and its exit statuses.
 
 #include <signal.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "post/posting_command.h"
+#include "posting_command.h"
 
 int main(int argc, char** argv) {
   // A file size limit set by the sysop's shell must make a write fail (and

@@ -1,22 +1,19 @@
 #include "post/posting_command.h"
 
-#include <array>
 #include <utility>
 
-#include "post/board_records.h"
+#include "drayline/board.h"
+#include "msgbase/factory.h"
+#include "post/board_files.h"
+#include "post/posting_run.h"
 #include "post/runtime_error.h"
 #include "post/text_reader.h"
 #include "support/clock.h"
-#include "support/env.h"
-#include "support/file_access.h"
 #include "support/strings.h"
 
 namespace drayline {
 
 namespace {
-
-constexpr char kSystemFileName[] = "tarvik.dat";
-constexpr char kBaseFileName[] = "mbases.dat";
 
 // One run of the command. Each step answers true to go on, or false when
 // the run ends; status_ then holds the exit status.
@@ -85,16 +82,16 @@ void PostingRun::PrintBanner() {
 bool PostingRun::ReadSystemRecord() {
   // Opened for read and write, as the board's programs do: a sysop who may
   // not write the board's files is not running from the board's root.
-  std::unique_ptr<File> file;
-  if (!ResetWithRetry(env_, kSystemFileName, OpenMode::kReadWrite, &file)) {
+  Status s;
+  std::unique_ptr<BoardRecordFile> file =
+      OpenBoardRecordFile(env_, kSystemRecordFileName, &s);
+  if (file == nullptr) {
     return Refuse("DRAYLINE must be ran from your root TRVK directory!");
   }
-  std::array<uint8_t, kSystemConfigRecordSize> bytes;
-  if (IoResult code = ReadExact(*file, 0, bytes)) {
-    return Fail(code, "reading tarvik.dat");
+  if (s = file->ReadSystemRecord(&system_); !s.ok()) {
+    return Fail(s.io_result(), "reading tarvik.dat");
   }
-  if (IoResult code = file->Close()) return Fail(code, "closing tarvik.dat");
-  DecodeSystemConfigRecord(bytes, &system_);
+  if (s = file->Close(); !s.ok()) return Fail(s.io_result(), "closing tarvik.dat");
   return true;
 }
 
@@ -106,26 +103,23 @@ bool PostingRun::CheckArguments() {
 
 bool PostingRun::ReadBaseRecord() {
   // The name is never shortened: a cut name would open some other file.
-  const std::string name = system_.DataPath + kBaseFileName;
-  std::unique_ptr<File> file;
-  if (!ResetWithRetry(env_, name, OpenMode::kReadWrite, &file)) {
+  const std::string name = system_.DataPath + kBaseRecordsFileName;
+  Status s;
+  std::unique_ptr<BoardRecordFile> file = OpenBoardRecordFile(env_, name, &s);
+  if (file == nullptr) {
     return Refuse("Unable to locate message base definitions.");
   }
-  uint64_t size = 0;
-  if (IoResult code = file->Size(&size)) {
-    return Fail(code, "finding the size of mbases.dat");
+  int64_t count = 0;
+  if (s = file->CountRecords(kMessageBaseRecordSize, &count); !s.ok()) {
+    return Fail(s.io_result(), "finding the size of mbases.dat");
   }
   // Records are numbered from 0, so the count itself is out of range too.
-  const int64_t count = static_cast<int64_t>(size / kMessageBaseRecordSize);
   const int32_t n = StrToInt(args_[0]);
   if (n < 0 || n >= count) return Refuse("Invalid base number: " + args_[0]);
-  std::array<uint8_t, kMessageBaseRecordSize> bytes;
-  const uint64_t offset = static_cast<uint64_t>(n) * kMessageBaseRecordSize;
-  if (IoResult code = ReadExact(*file, offset, bytes)) {
-    return Fail(code, "reading mbases.dat");
+  if (s = file->ReadBaseRecord(n, &record_); !s.ok()) {
+    return Fail(s.io_result(), "reading mbases.dat");
   }
-  if (IoResult code = file->Close()) return Fail(code, "closing mbases.dat");
-  DecodeMessageBaseRecord(bytes, &record_);
+  if (s = file->Close(); !s.ok()) return Fail(s.io_result(), "closing mbases.dat");
   return true;
 }
 
@@ -146,7 +140,7 @@ bool PostingRun::ConstructBase() {
                     " in mbases.dat.",
                 kExitUnknownFormat);
   }
-  base_ = factory_(format, env_);
+  base_ = factory_(static_cast<BaseFormat>(format), env_);
   if (base_ != nullptr) return true;
   return Stop(format == kFormatSquish
                   ? "Unable to construct the Squish message base."
@@ -191,8 +185,8 @@ void PostingRun::ComposeHeader() {
   base_->SetPrivate(record_.PostType == kPostPrivate);
   // One reading of the clock for both: two readings can straddle midnight
   // and stamp the post with the old date and the new time.
-  const PackedDateTime now = CurrentPackedDateTime();
-  base_->SetDate(DateString(now, 1));
+  const PackedDateTime now = CurrentPackedDateTime(env_);
+  base_->SetDate(DateString(now, kMonthDayYear));
   base_->SetTime(TimeString(now, false));
   base_->SetFrom(Fit(UnderscoresToSpaces(args_[1])));
   base_->SetTo(Fit(UnderscoresToSpaces(args_[2])));
@@ -256,10 +250,9 @@ bool PostingRun::Fail(IoResult code, std::string_view step) {
 
 }  // namespace
 
-std::unique_ptr<MessageBase> NewMessageBaseForFormat(uint8_t format,
+std::unique_ptr<MessageBase> NewMessageBaseForFormat(BaseFormat format,
                                                      Env* env) {
-  return format == kFormatSquish ? NewSquishMessageBase(env)
-                                 : NewJamMessageBase(env);
+  return NewMessageBase(format, env);
 }
 
 std::string UnderscoresToSpaces(std::string_view s) {
@@ -274,6 +267,10 @@ int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
                       Env* env, const BaseFactory& factory) {
   if (env == nullptr) env = Env::Default();
   return PostingRun(args, out, env, factory).Run();
+}
+
+int RunPostingCommand(std::span<const std::string> args, std::ostream& out) {
+  return RunPostingCommand(args, out, Env::Default());
 }
 
 }  // namespace drayline

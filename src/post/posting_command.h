@@ -20,19 +20,18 @@
 //
 // The command never writes the board's records; everything it changes on
 // disk is changed by the message base, which it owns for the run.
+//
+// This header uses only the public headers; post/posting_run.h runs the
+// command on a chosen file layer and base factory (for tests).
 
 #ifndef DRAYLINE_POST_POSTING_COMMAND_H_
 #define DRAYLINE_POST_POSTING_COMMAND_H_
 
-#include <cstdint>
-#include <functional>
-#include <memory>
+#include <cstddef>
 #include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "drayline/message_base.h"
 
 namespace drayline {
 
@@ -44,24 +43,13 @@ constexpr int kExitUnknownFormat = 78;
 constexpr int kMaxTextLines = 200;
 constexpr size_t kMaxLineLength = 78;
 
-// Makes the base object for a BaseFormat value (0 JAM, 1 Squish); nullptr
-// when that format's object cannot be constructed. Only called with 0 or 1.
-using BaseFactory =
-    std::function<std::unique_ptr<MessageBase>(uint8_t format, Env* env)>;
-
-// The factories of the library: NewJamMessageBase / NewSquishMessageBase.
-std::unique_ptr<MessageBase> NewMessageBaseForFormat(uint8_t format,
-                                                     Env* env);
-
 // s with every "_" replaced by a space.
 std::string UnderscoresToSpaces(std::string_view s);
 
-// One run. args are the command-line arguments after the program name;
-// env is the file layer (nullptr: the real file system). Relative names are
-// taken from the current directory.
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
-                      Env* env = nullptr,
-                      const BaseFactory& factory = NewMessageBaseForFormat);
+// One run on the process's file system. args are the command-line
+// arguments after the program name. Relative names are taken from the
+// current directory.
+int RunPostingCommand(std::span<const std::string> args, std::ostream& out);
 
 }  // namespace drayline
 

@@ -17,8 +17,8 @@ IoResult TextLineReader::Open(Env* env, const std::string& name,
     return io::kOk;
   }
   std::unique_ptr<File> file;
-  if (!ResetWithRetry(env, name, OpenMode::kReadOnly, &file)) {
-    return LastFileError();
+  if (IoResult code = RetryOpen(env, name, OpenMode::kReadOnly, &file)) {
+    return code;
   }
   auto opened = std::make_unique<TextLineReader>(std::move(file),
                                                  /*sequential=*/false,
@@ -45,7 +45,7 @@ IoResult TextLineReader::FillIfEmpty() {
     if (IoResult code = file_->ReadSequential(buf, &done)) return code;
     eof_ = done == 0;
   } else {
-    if (!ReadWithRetry(*file_, offset_, buf, &done)) return LastFileError();
+    if (IoResult code = RetryRead(*file_, offset_, buf, &done)) return code;
     // A positional read only comes back short at the end of the file.
     eof_ = done < block_size_;
   }

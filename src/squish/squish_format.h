@@ -115,8 +115,10 @@ constexpr size_t kFreeTableSize = 500;
 // Result codes of the format, beside the I/O results.
 constexpr uint16_t kIndexSeekFailed = 300;  // index file could not be cut
 constexpr uint16_t kNoIndexTable = 999;     // no table, or no room left in it
-// A frame, chain or control record that is not what the base's own
-// structure says it must be: the store is refused rather than write there.
+// The number of a Status::Damaged: a frame, chain or control record that
+// is not what the base's own structure says it must be, so the change is
+// refused rather than write there. A short read carries the same number
+// with a status of its own.
 constexpr uint16_t kDamagedBase = 100;
 
 struct SquishBaseHeader {

@@ -1,10 +1,8 @@
 #include "squish/squish_path.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <vector>
+
+#include "support/env.h"
 
 namespace drayline::squish {
 
@@ -57,12 +55,10 @@ std::string ExpandBasePath(std::string_view path, std::string_view cwd,
   return out;
 }
 
-std::string ExpandBasePath(std::string_view path) {
-  char buf[PATH_MAX];
-  const char* cwd = ::getcwd(buf, sizeof buf);
-  const char* home = ::getenv("HOME");
-  return ExpandBasePath(path, cwd != nullptr ? cwd : "/",
-                        home != nullptr ? home : "");
+std::string ExpandBasePath(Env* env, std::string_view path) {
+  std::string cwd = "/";
+  env->CurrentDirectory(&cwd);  // left as "/" when it cannot be had
+  return ExpandBasePath(path, cwd, env->HomeDirectory());
 }
 
 }  // namespace drayline::squish

@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+namespace drayline {
+class Env;
+}
+
 namespace drayline::squish {
 
 // Expands path to a full path: relative to cwd unless it starts with "/",
@@ -16,8 +20,9 @@ namespace drayline::squish {
 std::string ExpandBasePath(std::string_view path, std::string_view cwd,
                            std::string_view home);
 
-// The same with the process's current directory and $HOME.
-std::string ExpandBasePath(std::string_view path);
+// The same with env's current directory ("/" when it cannot be had) and
+// home directory.
+std::string ExpandBasePath(Env* env, std::string_view path);
 
 }  // namespace drayline::squish
 

@@ -1,32 +1,11 @@
 #include "support/clock.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdint>
 
+#include "support/env.h"
+
 namespace drayline {
-
-namespace {
-
-DateTimeRecord SystemClock() {
-  time_t now = ::time(nullptr);
-  struct tm tm_local;
-  ::localtime_r(&now, &tm_local);
-  DateTimeRecord dt;
-  dt.Year = static_cast<uint16_t>(tm_local.tm_year + 1900);
-  dt.Month = static_cast<uint16_t>(tm_local.tm_mon + 1);
-  dt.Day = static_cast<uint16_t>(tm_local.tm_mday);
-  dt.Hour = static_cast<uint16_t>(tm_local.tm_hour);
-  dt.Minute = static_cast<uint16_t>(tm_local.tm_min);
-  dt.Second = static_cast<uint16_t>(tm_local.tm_sec > 59 ? 59 : tm_local.tm_sec);
-  return dt;
-}
-
-LocalClock g_clock = &SystemClock;
-uint8_t g_default_date_style = 0;
-
-}  // namespace
 
 PackedDateTime PackDateTime(const DateTimeRecord& dt) {
   // Fields are added unmasked: an out-of-range value spills over.
@@ -48,20 +27,11 @@ DateTimeRecord UnpackDateTime(PackedDateTime p) {
   return dt;
 }
 
-LocalClock SetLocalClock(LocalClock clock) {
-  LocalClock old = g_clock;
-  g_clock = clock != nullptr ? clock : &SystemClock;
-  return old;
+DateTimeRecord CurrentLocalDateTime(Env* env) { return env->LocalNow(); }
+
+PackedDateTime CurrentPackedDateTime(Env* env) {
+  return PackDateTime(env->LocalNow());
 }
-
-DateTimeRecord CurrentLocalDateTime() { return g_clock(); }
-
-PackedDateTime CurrentPackedDateTime() {
-  return PackDateTime(CurrentLocalDateTime());
-}
-
-uint8_t DefaultDateStyle() { return g_default_date_style; }
-void SetDefaultDateStyle(uint8_t style) { g_default_date_style = style; }
 
 std::string IntToStr(int32_t n) { return std::to_string(n); }
 
@@ -132,13 +102,12 @@ std::string DateString(PackedDateTime packed, uint8_t style) {
   std::string dd = TwoDigitText(dt.Day);
   std::string year = IntToStr(dt.Year);
   std::string yy = year.size() >= 4 ? year.substr(2, 2) : year.substr(std::min<size_t>(2, year.size()));
-  if (style == 0) style = g_default_date_style;
   switch (style) {
-    case 1:
+    case kMonthDayYear:
       return mm + "/" + dd + "/" + yy;
-    case 2:
+    case kDayMonthYear:
       return dd + "/" + mm + "/" + yy;
-    case 3:
+    case kYearDayMonth:
       return yy + "/" + dd + "/" + mm;
     default:
       return "";

@@ -1,7 +1,9 @@
-// The clock, packed date-times and number text.
+// Readings of the clock, packed date-times, date and time texts and number
+// text.
 //
-// No time zone is applied anywhere: the clock is read as local time and
-// every value made from it shows local time.
+// The clock itself is the file layer's (Env::LocalNow), so that tests set
+// the time by wrapping the Env. No time zone is applied anywhere: the clock
+// is read as local time and every value made from it shows local time.
 
 #ifndef DRAYLINE_SUPPORT_CLOCK_H_
 #define DRAYLINE_SUPPORT_CLOCK_H_
@@ -11,6 +13,8 @@
 #include <string_view>
 
 namespace drayline {
+
+class Env;
 
 struct DateTimeRecord {
   uint16_t Year = 0;
@@ -27,17 +31,9 @@ using PackedDateTime = uint32_t;
 PackedDateTime PackDateTime(const DateTimeRecord& dt);
 DateTimeRecord UnpackDateTime(PackedDateTime packed);
 
-// The current-time routine is a seam: tests install their own clock.
-using LocalClock = DateTimeRecord (*)();
-// Installs clock (nullptr restores the system clock); returns the old one.
-LocalClock SetLocalClock(LocalClock clock);
-// One reading of the local clock.
-DateTimeRecord CurrentLocalDateTime();
-PackedDateTime CurrentPackedDateTime();
-
-// Process-wide style used when DateString is asked for style 0.
-uint8_t DefaultDateStyle();
-void SetDefaultDateStyle(uint8_t style);
+// One reading of env's local clock, unpacked or packed.
+DateTimeRecord CurrentLocalDateTime(Env* env);
+PackedDateTime CurrentPackedDateTime(Env* env);
 
 std::string IntToStr(int32_t n);
 // The whole text as one number (decimal, $hex or %binary, optional sign,
@@ -47,7 +43,13 @@ std::string StripLeading(std::string_view s, char c);
 std::string StripTrailing(std::string_view s, char c);
 std::string StripBoth(std::string_view s, char c);
 std::string TwoDigitText(uint16_t n);
-// Style 1 MM/DD/YY, 2 DD/MM/YY, 3 YY/DD/MM, 0 the default style, else "".
+// The date styles of DateString. Style 0 is the program's default style,
+// which is no style: the text is empty.
+constexpr uint8_t kNoDateStyle = 0;
+constexpr uint8_t kMonthDayYear = 1;  // MM/DD/YY
+constexpr uint8_t kDayMonthYear = 2;  // DD/MM/YY
+constexpr uint8_t kYearDayMonth = 3;  // YY/DD/MM
+// The date in style; "" for kNoDateStyle and for any unknown style.
 std::string DateString(PackedDateTime packed, uint8_t style);
 // "HH:MM:SS", or in twelve-hour form "HH:MMa" / "HH:MMp".
 std::string TimeString(PackedDateTime packed, bool twelve_hour);

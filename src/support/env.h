@@ -1,9 +1,10 @@
 // The file layer: the only code that calls the operating system's file
-// functions. Everything above it speaks I/O result codes (io_result.h).
+// functions, reads the clock or asks for the current and home directories.
+// Everything above it speaks I/O result codes (io_result.h).
 //
-// Env is a narrow interface so that tests can wrap it to observe calls and
+// Env is a narrow interface so that tests can wrap it to observe calls,
 // inject failures (a write that fails, a disk that fills, a lock held
-// elsewhere) without touching the message-base code.
+// elsewhere) and set the time, without touching the message-base code.
 
 #ifndef DRAYLINE_SUPPORT_ENV_H_
 #define DRAYLINE_SUPPORT_ENV_H_
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "drayline/io_result.h"
+#include "support/clock.h"
 
 namespace drayline {
 
@@ -89,6 +91,14 @@ class Env {
   virtual bool Exists(const std::string& name) = 0;
   virtual void SleepMs(unsigned ms) = 0;
 
+  // One reading of the local clock (no time zone applied).
+  virtual DateTimeRecord LocalNow() = 0;
+  // The process's current directory as the system gives it ("/" for the
+  // root, no trailing slash otherwise); *dir is left alone on failure.
+  virtual IoResult CurrentDirectory(std::string* dir) = 0;
+  // The user's home directory, or "" when none is known.
+  virtual std::string HomeDirectory() = 0;
+
   virtual const IoCounters& Counters() const = 0;
   virtual void ResetCounters() = 0;
 };
@@ -126,6 +136,11 @@ class EnvWrapper : public Env {
     return target_->Exists(name);
   }
   void SleepMs(unsigned ms) override { target_->SleepMs(ms); }
+  DateTimeRecord LocalNow() override { return target_->LocalNow(); }
+  IoResult CurrentDirectory(std::string* dir) override {
+    return target_->CurrentDirectory(dir);
+  }
+  std::string HomeDirectory() override { return target_->HomeDirectory(); }
   const IoCounters& Counters() const override { return target_->Counters(); }
   void ResetCounters() override { target_->ResetCounters(); }
 

@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -255,10 +257,43 @@ class PosixEnv final : public Env {
     }
   }
 
+  DateTimeRecord LocalNow() override {
+    return SystemClock();
+  }
+
+  IoResult CurrentDirectory(std::string* dir) override {
+    char buf[PATH_MAX];
+    if (::getcwd(buf, sizeof buf) == nullptr) {
+      return IoResultFromErrno(errno, false);
+    }
+    *dir = buf;
+    return io::kOk;
+  }
+
+  std::string HomeDirectory() override {
+    const char* home = ::getenv("HOME");
+    return home != nullptr ? home : "";
+  }
+
   const IoCounters& Counters() const override { return counters_; }
   void ResetCounters() override { counters_ = IoCounters(); }
 
  private:
+  static DateTimeRecord SystemClock() {
+    time_t now = ::time(nullptr);
+    struct tm tm_local;
+    ::localtime_r(&now, &tm_local);
+    DateTimeRecord dt;
+    dt.Year = static_cast<uint16_t>(tm_local.tm_year + 1900);
+    dt.Month = static_cast<uint16_t>(tm_local.tm_mon + 1);
+    dt.Day = static_cast<uint16_t>(tm_local.tm_mday);
+    dt.Hour = static_cast<uint16_t>(tm_local.tm_hour);
+    dt.Minute = static_cast<uint16_t>(tm_local.tm_min);
+    // A leap second reads as the last second of its minute.
+    dt.Second = static_cast<uint16_t>(tm_local.tm_sec > 59 ? 59 : tm_local.tm_sec);
+    return dt;
+  }
+
   IoCounters counters_;
 };
 

@@ -5,14 +5,8 @@
 
 namespace drayline {
 
-namespace {
-IoResult g_last_file_error = io::kOk;
-}  // namespace
-
-IoResult LastFileError() { return g_last_file_error; }
-
-bool ResetWithRetry(Env* env, const std::string& name, OpenMode mode,
-                    std::unique_ptr<File>* file, bool* exists_out) {
+IoResult RetryOpen(Env* env, const std::string& name, OpenMode mode,
+                   std::unique_ptr<File>* file, bool* exists_out) {
   IoResult code = io::kAccessDenied;
   bool exists = false;
   for (int attempts = kRetryCount; attempts > 0 && code == io::kAccessDenied;
@@ -21,11 +15,10 @@ bool ResetWithRetry(Env* env, const std::string& name, OpenMode mode,
     if (exists) break;  // another process made it: not a denial to retry
   }
   if (exists_out != nullptr) *exists_out = exists;
-  g_last_file_error = code;
-  return code == io::kOk;
+  return code;
 }
 
-bool ReadWithRetry(File& file, uint64_t offset, std::span<uint8_t> buf,
+IoResult RetryRead(File& file, uint64_t offset, std::span<uint8_t> buf,
                    size_t* done) {
   IoResult code = io::kAccessDenied;
   *done = 0;
@@ -33,25 +26,24 @@ bool ReadWithRetry(File& file, uint64_t offset, std::span<uint8_t> buf,
        --attempts) {
     code = file.Read(offset, buf, done);
   }
-  g_last_file_error = code;
-  return code == io::kOk;
+  return code;
 }
 
 IoResult ReadExact(File& file, uint64_t offset, std::span<uint8_t> buf) {
   size_t done = 0;
-  if (!ReadWithRetry(file, offset, buf, &done)) return LastFileError();
+  const IoResult code = RetryRead(file, offset, buf, &done);
+  if (code != io::kOk) return code;
   return done == buf.size() ? io::kOk : io::kReadPastEnd;
 }
 
-bool WriteWithRetry(File& file, uint64_t offset,
+IoResult RetryWrite(File& file, uint64_t offset,
                     std::span<const uint8_t> data) {
   IoResult code = io::kAccessDenied;
   for (int attempts = kRetryCount; attempts > 0 && code == io::kAccessDenied;
        --attempts) {
     code = file.Write(offset, data);
   }
-  g_last_file_error = code;
-  return code == io::kOk;
+  return code;
 }
 
 IoResult LockRegion(File& file, uint64_t position, uint64_t length) {
@@ -70,6 +62,8 @@ IoResult LockWithRetry(Env* env, File& file, uint64_t position,
     code = LockRegion(file, position, length);
     if (code == io::kLockViolation && attempts > 1) env->SleepMs(kRetryDelayMs);
   }
+  // A final answer of 1 counts as a lock taken, as the board's lock
+  // routine has always reported it.
   return code == 1 ? io::kOk : code;
 }
 
@@ -79,10 +73,7 @@ namespace {
 // another process has just made.
 IoResult OpenForSave(Env* env, const std::string& name,
                      std::unique_ptr<File>* file) {
-  if (ResetWithRetry(env, name, OpenMode::kOpenOrCreate, file)) {
-    return io::kOk;
-  }
-  return LastFileError();
+  return RetryOpen(env, name, OpenMode::kOpenOrCreate, file);
 }
 
 }  // namespace
@@ -92,8 +83,8 @@ IoResult SaveFileAt(Env* env, const std::string& name,
   std::unique_ptr<File> file;
   IoResult code = OpenForSave(env, name, &file);
   if (code != io::kOk) return code;
-  if (!data.empty() && !WriteWithRetry(*file, position, data)) {
-    return LastFileError();
+  if (!data.empty() && (code = RetryWrite(*file, position, data)) != io::kOk) {
+    return code;
   }
   return file->Close();
 }
@@ -107,11 +98,10 @@ IoResult LoadFileAt(Env* env, const std::string& name, std::span<uint8_t> buf,
                     uint64_t position) {
   if (!env->Exists(name)) return io::kNoSuchFile;
   std::unique_ptr<File> file;
-  if (!ResetWithRetry(env, name, OpenMode::kReadWrite, &file)) {
-    return LastFileError();
-  }
+  IoResult code = RetryOpen(env, name, OpenMode::kReadWrite, &file);
+  if (code != io::kOk) return code;
   size_t done = 0;
-  if (!ReadWithRetry(*file, position, buf, &done)) return LastFileError();
+  if ((code = RetryRead(*file, position, buf, &done)) != io::kOk) return code;
   return file->Close();
 }
 
@@ -130,9 +120,8 @@ IoResult ExtendFile(Env* env, const std::string& name, int64_t size) {
   const uint64_t target = size > 0 ? static_cast<uint64_t>(size) : 0;
   while (current < target) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(kBlock, target - current));
-    if (!WriteWithRetry(*file, current, std::span(zeros.data(), piece))) {
-      return LastFileError();
-    }
+    code = RetryWrite(*file, current, std::span(zeros.data(), piece));
+    if (code != io::kOk) return code;
     current += piece;
   }
   return file->Close();
@@ -142,6 +131,14 @@ int64_t SizeOfFile(Env* env, const std::string& name) {
   uint64_t size = 0;
   if (env->GetFileSize(name, &size) != io::kOk) return -1;
   return static_cast<int64_t>(size);
+}
+
+bool FileExists(Env* env, std::string_view name) {
+  if (name.find_first_of("?*") != std::string_view::npos) return false;
+  std::string n(name);
+  if (env->Exists(n)) return true;
+  // An absolute name is also tried below the current directory.
+  return !n.empty() && n[0] == '/' && env->Exists("." + n);
 }
 
 }  // namespace drayline

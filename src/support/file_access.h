@@ -1,11 +1,11 @@
 // Shared file access: retried opens, reads and writes, the region lock the
-// message bases take before they change a base, and whole-block helpers that
-// read or write a file by name.
+// message bases take before they change a base, whole-block helpers that
+// read or write a file by name, and the existence test.
 //
-// Access denied (5) is retried up to RetryCount attempts with no pause; a
-// lock held elsewhere (33) is retried with a pause of RetryDelayMs between
+// Access denied (5) is retried up to kRetryCount attempts with no pause; a
+// lock held elsewhere (33) is retried with a pause of kRetryDelayMs between
 // attempts. None of these routines ends the process: every failure comes
-// back as an I/O result.
+// back as the I/O result of the step that failed.
 
 #ifndef DRAYLINE_SUPPORT_FILE_ACCESS_H_
 #define DRAYLINE_SUPPORT_FILE_ACCESS_H_
@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "support/env.h"
 
@@ -22,25 +23,25 @@ namespace drayline {
 constexpr uint16_t kRetryCount = 150;
 constexpr uint16_t kRetryDelayMs = 100;
 
-// I/O result of the last retried open, read or write in this process.
-IoResult LastFileError();
-
-// Opens name, retrying while the system answers access denied. An exclusive
-// create that finds the file present is not retried: *exists_out tells.
-bool ResetWithRetry(Env* env, const std::string& name, OpenMode mode,
-                    std::unique_ptr<File>* file, bool* exists_out = nullptr);
-// Reads up to buf.size() bytes at offset; *done bytes were read. Meeting the
-// end of the file is not an error.
-bool ReadWithRetry(File& file, uint64_t offset, std::span<uint8_t> buf,
+// Opens name, retrying while the system answers access denied; *file is
+// set only on success. An exclusive create that finds the file present is
+// not retried: it answers kAccessDenied with *exists_out set (when given).
+IoResult RetryOpen(Env* env, const std::string& name, OpenMode mode,
+                   std::unique_ptr<File>* file, bool* exists_out = nullptr);
+// Reads up to buf.size() bytes at offset; *done counts the bytes read (on
+// a failure too). Meeting the end of the file is not an error.
+IoResult RetryRead(File& file, uint64_t offset, std::span<uint8_t> buf,
                    size_t* done);
 // Reads exactly buf.size() bytes; fewer is kReadPastEnd.
 IoResult ReadExact(File& file, uint64_t offset, std::span<uint8_t> buf);
-bool WriteWithRetry(File& file, uint64_t offset, std::span<const uint8_t> data);
+// Writes all of data at offset; a short write is kDiskWriteError.
+IoResult RetryWrite(File& file, uint64_t offset, std::span<const uint8_t> data);
 
 IoResult LockRegion(File& file, uint64_t position, uint64_t length);
 IoResult UnlockRegion(File& file, uint64_t position, uint64_t length);
-// Takes the lock, retrying while another process holds it (RetryCount
-// attempts, RetryDelayMs apart). 0 when the region is locked.
+// Takes the lock, retrying while another process holds it (kRetryCount
+// attempts, kRetryDelayMs apart, slept through env). 0 when the region is
+// locked; kLockViolation when it stayed held elsewhere.
 IoResult LockWithRetry(Env* env, File& file, uint64_t position,
                        uint64_t length);
 
@@ -59,6 +60,10 @@ IoResult LoadFile(Env* env, const std::string& name, std::span<uint8_t> buf);
 IoResult ExtendFile(Env* env, const std::string& name, int64_t size);
 // Size in bytes of the entry name, or -1 when it cannot be found.
 int64_t SizeOfFile(Env* env, const std::string& name);
+// True when the file system has an entry of that name (directories too);
+// names with ? or * never exist. An absolute name that is missing is also
+// tried below the current directory.
+bool FileExists(Env* env, std::string_view name);
 
 }  // namespace drayline
 

@@ -12,11 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "drayline/message_base.h"
-
 namespace drayline {
-
-class Env;
 
 constexpr size_t kShortStringMax = 255;
 
@@ -32,13 +28,6 @@ std::string CStrToStr(std::span<const uint8_t> field, size_t max_len);
 // Writes s as NUL-terminated text of at most max_len bytes (NUL included)
 // into field; bytes after the NUL are left as they were.
 void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field);
-// zone:net/node, with .point only when the point is not 0 (cut to 20).
-std::string AddressText(const NetAddress& addr);
-// Reads AddressText's form back; false (addr unchanged) without ":" or "/".
-bool ParseAddress(std::string_view text, NetAddress* addr);
-// True when the file system has an entry of that name; names with ? or *
-// never exist.
-bool FileExists(Env* env, std::string_view name);
 
 }  // namespace drayline
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "drayline/message_base.h"
-#include "jam/jam_message_base.h"
 #include "support/env.h"
 #include "test_util.h"
 
@@ -46,7 +45,8 @@ class DraybaseReadTest : public ::testing::Test {
   std::string Q(const std::string& s) const { return ShellQuote(s); }
 
   void Store(const std::vector<Post>& posts) {
-    JamMessageBase base;
+    std::unique_ptr<MessageBase> owned = NewJamMessageBase();
+    MessageBase& base = *owned;
     base.SetPath(base_);
     if (!base.OpenBase()) {
       ASSERT_TRUE(base.CreateBase(0, 0));
@@ -212,6 +212,23 @@ TEST_F(DraybaseReadTest, UsageErrors) {
     EXPECT_EQ(o.out, "") << args;
     EXPECT_NE(o.err, "") << args;
   }
+}
+
+TEST_F(DraybaseReadTest, NewBoardNeverOverwritesABoard) {
+  const std::string board = dir_ / "board";
+  ASSERT_EQ(Run("newboard " + Q(board)).status, 0);
+  const std::vector<uint8_t> bases = ReadFileBytes(board + "/data/mbases.dat");
+  Outcome again = Run("newboard " + Q(board + "/"));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.err, "draybase: " + board + "/tarvik.dat exists already; not overwriting a board\n");
+  EXPECT_EQ(ReadFileBytes(board + "/data/mbases.dat"), bases);
+  // A directory that cannot be made (its parent is a file) is named with
+  // the I/O result of the failure.
+  Outcome nested = Run("newboard " + Q(board + "/tarvik.dat/inner"));
+  EXPECT_EQ(nested.status, 1);
+  EXPECT_EQ(nested.err,
+            "draybase: cannot create directory " + board + "/tarvik.dat/inner/ (I/O result 3)\n");
 }
 
 TEST_F(DraybaseReadTest, BaseThatDoesNotOpenIsAFailure) {

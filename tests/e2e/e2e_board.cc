@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/env.h"
+
 namespace drayline {
 
 const char kBanner[] =
@@ -30,6 +32,8 @@ RunResult E2eBoard::Post(const std::vector<std::string>& args,
   return RunCommand(PostCommand(args) + shell_tail, dir_.path());
 }
 
-UnixTime NowUnix() { return PackedToUnix(CurrentPackedDateTime()); }
+UnixTime NowUnix() {
+  return PackedToUnix(CurrentPackedDateTime(Env::Default()));
+}
 
 }  // namespace drayline

@@ -171,6 +171,18 @@ TEST_F(SquishDraybaseTest, UsageErrorsAndFailures) {
   EXPECT_EQ(failed.out, "");
 }
 
+TEST_F(SquishDraybaseTest, DeleteThatCannotTakeTheLockIsAFailure) {
+  // Hold the lock on byte 0 of the data file, as a busy writer would.
+  std::unique_ptr<File> holder;
+  ASSERT_EQ(Env::Default()->Open(Base() + ".sqd", OpenMode::kReadWrite, &holder), 0);
+  ASSERT_EQ(holder->Lock(0, 1), 0);
+  RunResult r = Draybase("delete msgs/chatter 2 --json");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  holder.reset();
+  EXPECT_EQ(Draybase("show msgs/chatter 2").status, 0);  // still there
+}
+
 TEST_F(SquishDraybaseTest, DamagedFilesNeverCrashDraybase) {
   const Bytes sqd = ReadFileBytes(Base() + ".sqd");
   const Bytes sqi = ReadFileBytes(Base() + ".sqi");

@@ -11,8 +11,8 @@
 
 #include "../../fuzz/read_every_message.h"
 #include "jam/jam_format.h"
-#include "jam/jam_message_base.h"
 #include "jam/jam_test_files.h"
+#include "msgbase/factory.h"
 #include "test_util.h"
 
 namespace drayline {
@@ -48,10 +48,10 @@ class JamCorruptTest : public ::testing::Test {
   // does not open at all.
   bool ReadAll(const JamFiles& files) {
     files.Write(path_);
-    JamMessageBase base;
-    base.SetPath(path_);
-    if (!base.OpenBase()) return false;
-    ReadEveryMessage(base, 200);
+    auto base = NewJamMessageBase();
+    base->SetPath(path_);
+    if (!base->OpenBase()) return false;
+    ReadEveryMessage(*base, 200);
     return true;
   }
 
@@ -111,7 +111,8 @@ TEST_F(JamCorruptTest, SubfieldsRunningPastTheirArea) {
   Put32(files.jhr, at + 4, 0xFFFFFFF0);  // the recipient's DatLen
   ASSERT_TRUE(files.jhr.size() > at);
   files.Write(path_);
-  JamMessageBase base;
+  auto made = NewJamMessageBase();
+  MessageBase& base = *made;
   base.SetPath(path_);
   ASSERT_TRUE(base.OpenBase());
   base.SeekFirst(1);
@@ -141,7 +142,8 @@ TEST_F(JamCorruptTest, TextOffsetsBeyondTheTextFile) {
   Put32(files.jhr, files.HeaderOffset(2) + jam::kMhTxtOffset, 0x7FFFFFFF);
   Put32(files.jhr, files.HeaderOffset(2) + jam::kMhTxtLen, 0xFFFFFFFF);
   files.Write(path_);
-  JamMessageBase base;
+  auto made = NewJamMessageBase();
+  MessageBase& base = *made;
   base.SetPath(path_);
   ASSERT_TRUE(base.OpenBase());
   std::vector<std::vector<std::string>> texts;
@@ -166,14 +168,15 @@ TEST_F(JamCorruptTest, HeaderOffsetsBeyondOrShortOfAWholeHeader) {
   files.Write(path_);
   const Bytes jhr = ReadFileBytes(path_ + ".jhr");
   const Bytes jdx = ReadFileBytes(path_ + ".jdx");
-  JamMessageBase base;
+  auto made = NewJamMessageBase();
+  MessageBase& base = *made;
   base.SetPath(path_);
   ASSERT_TRUE(base.OpenBase());
   for (int32_t num : {1, 2}) {
     base.SeekFirst(num);
     ASSERT_TRUE(base.SeekFound());
     base.ReadHeader();
-    EXPECT_EQ(base.IoStatus(), io::kReadPastEnd) << num;
+    EXPECT_EQ(base.LastStatus().io_result(), io::kReadPastEnd) << num;
     EXPECT_EQ(base.GetMsgNum(), 0);
     EXPECT_EQ(base.GetFrom(), "");
     base.BeginTextRead();
@@ -195,7 +198,8 @@ TEST_F(JamCorruptTest, TornIndexRecordIsNotAMessage) {
   files.Add(TestMessage());
   files.jdx.resize(files.jdx.size() + 5, 0x11);
   files.Write(path_);
-  JamMessageBase base;
+  auto made = NewJamMessageBase();
+  MessageBase& base = *made;
   base.SetPath(path_);
   ASSERT_TRUE(base.OpenBase());
   EXPECT_EQ(base.GetHighMsgNum(), 1);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "jam/jam_format.h"
-#include "jam/jam_message_base.h"
 #include "jam/jam_test_files.h"
+#include "msgbase/factory.h"
 #include "test_util.h"
 
 namespace drayline {
@@ -36,8 +36,8 @@ class JamHeaderWindowTest : public ::testing::Test {
     }
     files.Write(path_);
   }
-  std::unique_ptr<JamMessageBase> Open() {
-    auto base = std::make_unique<JamMessageBase>();
+  std::unique_ptr<MessageBase> Open() {
+    auto base = NewJamMessageBase();
     base->SetPath(path_);
     EXPECT_TRUE(base->OpenBase());
     return base;
@@ -75,10 +75,10 @@ TEST_F(JamHeaderWindowTest, ChangesByAnotherObjectAreSeenByTheNextWalk) {
   Load(*writer, 7);
   writer->SetPrivate(true);
   writer->RewriteHeader();
-  ASSERT_EQ(writer->IoStatus(), 0);
+  ASSERT_EQ(writer->LastStatus().io_result(), 0);
   Load(*writer, 9);
   writer->DeleteMessage();
-  ASSERT_EQ(writer->IoStatus(), 0);
+  ASSERT_EQ(writer->LastStatus().io_result(), 0);
 
   const std::vector<int32_t> live = LiveMessages(*reader);
   EXPECT_EQ(live.size(), 299u);
@@ -96,7 +96,7 @@ TEST_F(JamHeaderWindowTest, TheMailSearchReadsHeadersAfresh) {
   Load(*writer, 20);
   writer->SetReceived(true);
   writer->RewriteHeader();
-  ASSERT_EQ(writer->IoStatus(), 0);
+  ASSERT_EQ(writer->LastStatus().io_result(), 0);
   std::vector<int32_t> mail;
   for (reader->SeekFirstForUser("Target", ""); reader->ForUserFound();
        reader->SeekNextForUser()) {
@@ -114,7 +114,7 @@ TEST_F(JamHeaderWindowTest, HeadersReadUnderTheLockAreFresh) {
   Load(*writer, 12);  // within the window the reader has read ahead
   writer->SetReceived(true);
   writer->RewriteHeader();
-  ASSERT_EQ(writer->IoStatus(), 0);
+  ASSERT_EQ(writer->LastStatus().io_result(), 0);
 
   ASSERT_TRUE(reader->LockBase());
   Load(*reader, 12);
@@ -142,7 +142,7 @@ TEST_F(JamHeaderWindowTest, OwnWritesUnderOneLockAreReadBack) {
   base->SetSubject("Subject 7");
   base->AddTextLine("New");
   base->RewriteMessage();
-  ASSERT_EQ(base->IoStatus(), 0);
+  ASSERT_EQ(base->LastStatus().io_result(), 0);
 
   Load(*base, 4);
   Load(*base, 5);
@@ -201,7 +201,7 @@ TEST_F(JamHeaderWindowTest, LongAndDamagedHeadersAtTheWindowEdges) {
   int read = 0;
   for (base->SeekFirst(1); base->SeekFound(); base->SeekNext()) {
     base->ReadHeader();
-    ASSERT_EQ(base->IoStatus(), 0);
+    ASSERT_EQ(base->LastStatus().io_result(), 0);
     ASSERT_EQ(base->GetMsgNum(), ++read);
     EXPECT_EQ(base->GetSubject(), "Subject " + std::to_string(read));
   }

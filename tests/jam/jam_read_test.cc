@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "jam/jam_format.h"
-#include "jam/jam_message_base.h"
 #include "jam/jam_test_files.h"
+#include "msgbase/factory.h"
 #include "test_util.h"
 
 namespace drayline {
@@ -20,9 +20,9 @@ class JamReadTest : public ::testing::Test {
  protected:
   void SetUp() override { path_ = dir_ / "base"; }
 
-  std::unique_ptr<JamMessageBase> Open(const JamFiles& files) {
+  std::unique_ptr<MessageBase> Open(const JamFiles& files) {
     files.Write(path_);
-    auto base = std::make_unique<JamMessageBase>();
+    auto base = NewJamMessageBase();
     base->SetPath(path_);
     EXPECT_TRUE(base->OpenBase());
     return base;
@@ -177,8 +177,9 @@ TEST_F(JamReadTest, EmptyRecipientIsALiveMessage) {
 }
 
 TEST_F(JamReadTest, HeaderOfTheWorkedExample) {
-  FixedClock clock({2001, 6, 15, 14, 30, 8});
-  JamMessageBase base;
+  ClockEnv clock({2001, 6, 15, 14, 30, 8});
+  auto made = NewJamMessageBase(&clock);
+  MessageBase& base = *made;
   base.SetPath(path_);
   ASSERT_TRUE(base.CreateBase(0, 0));
   ASSERT_TRUE(base.OpenBase());
@@ -188,7 +189,7 @@ TEST_F(JamReadTest, HeaderOfTheWorkedExample) {
   base.SeekFirst(1);
   ASSERT_TRUE(base.SeekFound());
   base.ReadHeader();
-  EXPECT_EQ(base.IoStatus(), 0);
+  EXPECT_EQ(base.LastStatus().io_result(), 0);
   EXPECT_EQ(base.GetFrom(), "Sysop");
   EXPECT_EQ(base.GetTo(), "All");
   EXPECT_EQ(base.GetSubject(), "Hello");
@@ -210,7 +211,8 @@ TEST_F(JamReadTest, HeaderOfTheWorkedExample) {
 }
 
 TEST_F(JamReadTest, FieldsAddressesAndAttributesRoundTrip) {
-  JamMessageBase base;
+  auto made = NewJamMessageBase();
+  MessageBase& base = *made;
   base.SetPath(path_);
   ASSERT_TRUE(base.CreateBase(0, 0));
   ASSERT_TRUE(base.OpenBase());

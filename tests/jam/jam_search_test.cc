@@ -8,8 +8,8 @@
 
 #include "fault_env.h"
 #include "jam/jam_format.h"
-#include "jam/jam_message_base.h"
 #include "jam/jam_test_files.h"
+#include "msgbase/factory.h"
 #include "test_util.h"
 
 namespace drayline {
@@ -25,8 +25,8 @@ class JamSearchTest : public ::testing::Test {
  protected:
   void SetUp() override { path_ = dir_ / "base"; }
 
-  std::unique_ptr<JamMessageBase> Open(Env* env = nullptr) {
-    auto base = std::make_unique<JamMessageBase>(env);
+  std::unique_ptr<MessageBase> Open(Env* env = nullptr) {
+    auto base = NewJamMessageBase(env);
     base->SetPath(path_);
     EXPECT_TRUE(base->OpenBase());
     return base;
@@ -84,7 +84,7 @@ TEST_F(JamSearchTest, DeletedMessagesNeverEndTheSearch) {
   files.Write(path_);
   auto base = Open();
   EXPECT_EQ(Mail(*base, "Sysop", ""), (Numbers{1, 3}));
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
   // An empty name matches no message, not even one to nobody.
   EXPECT_EQ(Mail(*base, "", ""), Numbers{});
 }
@@ -132,7 +132,7 @@ TEST_F(JamSearchTest, DeleteMarksHeaderAndIndexAndCounts) {
   auto base = Open();
   Load(*base, 2);
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
   EXPECT_TRUE(base->IsDeleted());
 
   const Bytes jdx = File(".jdx");
@@ -195,10 +195,10 @@ TEST_F(JamSearchTest, WithoutTheLockNothingIsWritten) {
   Load(*base, 1);
   env.FailLock(".jhr", io::kLockViolation);
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), io::kAccessDenied);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kAccessDenied);
   base->SetReceived(true);
   base->RewriteHeader();
-  EXPECT_EQ(base->IoStatus(), io::kAccessDenied);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kAccessDenied);
   base->SetLastRead(7, 120);
   base->StartNewMessage();
   base->RewriteMessage();
@@ -216,7 +216,7 @@ TEST_F(JamSearchTest, FailedIndexWriteLeavesTheMessageLive) {
   Load(*base, 2);
   env.FailWrite(".jdx", 1, io::kDiskWriteError);
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), io::kDiskWriteError);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kDiskWriteError);
   EXPECT_FALSE(base->IsDeleted());
   EXPECT_EQ(File(".jhr"), jhr);  // header bit put back, counters unchanged
 }
@@ -227,7 +227,7 @@ TEST_F(JamSearchTest, RewriteHeaderWritesTheFixedPartInPlace) {
   Load(*base, 1);
   base->SetReceived(true);
   base->RewriteHeader();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
   auto fresh = Open();
   Load(*fresh, 1);
   EXPECT_TRUE(fresh->IsReceived());
@@ -239,7 +239,7 @@ TEST_F(JamSearchTest, RewriteHeaderWritesTheFixedPartInPlace) {
   const Bytes jhr = File(".jhr");
   base->SeekNext();
   base->RewriteHeader();
-  EXPECT_NE(base->IoStatus(), 0);
+  EXPECT_NE(base->LastStatus().io_result(), 0);
   EXPECT_EQ(File(".jhr"), jhr);
 }
 
@@ -253,7 +253,7 @@ TEST_F(JamSearchTest, RewriteMessageOfTheSameLengthStaysInPlace) {
   base->SetTo("SYSOP");
   base->AddTextLine("A new text");
   base->RewriteMessage();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
   EXPECT_EQ(File(".jhr").size(), jhr_size);
   const Bytes jdx = File(".jdx");
   EXPECT_EQ(Get32(jdx, 0), jam::NameChecksum("SYSOP"));
@@ -268,6 +268,17 @@ TEST_F(JamSearchTest, RewriteMessageOfTheSameLengthStaysInPlace) {
   Load(*base, 1);
   base->BeginTextRead();
   EXPECT_EQ(base->GetTextLine(79), "A new text");
+}
+
+TEST_F(JamSearchTest, RewrittenMessageAnswersItsNewTextLength) {
+  Write({"Sysop", "All"});
+  auto base = Open();
+  Load(*base, 1);
+  base->ResetText();
+  base->AddTextLine("A longer text than before");
+  base->RewriteMessage();
+  ASSERT_EQ(base->LastStatus().io_result(), 0);
+  EXPECT_EQ(base->GetTextLength(), 26);  // the line and its CR
 }
 
 TEST_F(JamSearchTest, LongerRewriteIsAppendedAndKeepsForeignSubfields) {
@@ -285,7 +296,7 @@ TEST_F(JamSearchTest, LongerRewriteIsAppendedAndKeepsForeignSubfields) {
   base->SetSubject("A much longer subject than the one it had before");
   base->AddTextLine("New");
   base->RewriteMessage();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
 
   const Bytes jhr = File(".jhr");
   const Bytes jdx = File(".jdx");
@@ -325,7 +336,7 @@ TEST_F(JamSearchTest, FailedRewriteLeavesTheBaseAsItWas) {
   base->AddTextLine("New");
   env.FailWrite(".jdx", 1, io::kDiskWriteError);
   base->RewriteMessage();
-  EXPECT_EQ(base->IoStatus(), io::kDiskWriteError);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kDiskWriteError);
   EXPECT_EQ(File(".jhr"), jhr);
   EXPECT_EQ(File(".jdx"), jdx);
   EXPECT_EQ(File(".jdt"), jdt);
@@ -360,10 +371,10 @@ TEST_F(JamSearchTest, LastReadRecords) {
   EXPECT_EQ(Get32(now, 36), 11u);
 
   // Without the base open, the pointers work from the path alone.
-  JamMessageBase closed;
-  closed.SetPath(path_);
-  closed.SetLastRead(7, 301);
-  EXPECT_EQ(closed.GetLastRead(7), 301);
+  auto closed = NewJamMessageBase();
+  closed->SetPath(path_);
+  closed->SetLastRead(7, 301);
+  EXPECT_EQ(closed->GetLastRead(7), 301);
 }
 
 TEST_F(JamSearchTest, LastReadFindsUsersAcrossChunks) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "jam/jam_message_base.h"
 #include "jam/jam_test_files.h"
+#include "msgbase/factory.h"
 #include "test_util.h"
 
 namespace drayline {
@@ -46,7 +46,8 @@ class JamTextReadTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  JamMessageBase base_;
+  std::unique_ptr<MessageBase> made_ = NewJamMessageBase();
+  MessageBase& base_ = *made_;
 };
 
 TEST_F(JamTextReadTest, WrapsAtTheLastSpaceThatFits) {
@@ -148,7 +149,8 @@ TEST_F(JamTextReadTest, VisibleLinesSkipControlLines) {
 
 TEST_F(JamTextReadTest, ReadingAfterStoringGivesTheStoredTexts) {
   // A text window loaded before a store must not stand for later texts.
-  JamMessageBase base;
+  auto made = NewJamMessageBase();
+  MessageBase& base = *made;
   base.SetPath(dir_ / "fresh");
   ASSERT_TRUE(base.CreateBase(0, 0));
   ASSERT_TRUE(base.OpenBase());

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
-#include "post/board_records.h"
+#include "drayline/board.h"
+#include "test_util.h"
 
 namespace drayline {
 namespace {
@@ -89,6 +91,38 @@ TEST(BoardRecords, SystemRecordCarriesTheDataPath) {
   full[82] = 255;
   ASSERT_TRUE(DecodeSystemConfigRecord(full, &out));
   EXPECT_EQ(out.DataPath, std::string(255, 'z'));
+}
+
+TEST(BoardFiles, NewBoardReadsBackAndIsNeverOverwritten) {
+  TempDir dir;
+  const std::string root = dir / "bbs";
+  MessageBaseRecord general;
+  general.BaseFileName = "general";
+  general.BasePath = "msgs/";
+  MessageBaseRecord chatter = general;
+  chatter.BaseFileName = "chatter";
+  chatter.BaseFormat = kFormatSquish;
+  chatter.MaxMsgs = 500;
+  const std::vector<MessageBaseRecord> bases = {general, chatter};
+  ASSERT_TRUE(CreateBoard(root, {.DataPath = "data/"}, bases).ok());
+  EXPECT_TRUE(PathExists(root + "/msgs"));
+  EXPECT_EQ(FileSizeOf(root + "/data/mbases.dat"), 2 * int64_t{kMessageBaseRecordSize});
+
+  // A partial record at the end is not one.
+  std::vector<uint8_t> bytes = ReadFileBytes(root + "/data/mbases.dat");
+  bytes.resize(bytes.size() + 10, 0);
+  WriteFileBytes(root + "/data/mbases.dat", bytes);
+  Board board;
+  ASSERT_TRUE(ReadBoard(root, &board).ok());
+  EXPECT_EQ(board.system.DataPath, "data/");
+  ASSERT_EQ(board.bases.size(), 2u);
+  EXPECT_EQ(board.bases[1].BaseFileName, "chatter");
+  EXPECT_EQ(board.bases[1].MaxMsgs, 500);
+
+  const Status again = CreateBoard(root + "/", {.DataPath = "data/"}, bases);
+  EXPECT_EQ(again.code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ(again.text(), root + "/tarvik.dat exists already; not overwriting a board");
+  EXPECT_EQ(ReadBoard(dir / "none", &board).code(), StatusCode::kNotFound);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // it receives, so the call sequence, the refusals and the text handling are
 // checked independently of any storage format.
 
-#include "post/posting_command.h"
+#include "post/posting_run.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -103,12 +103,14 @@ class PostingCommandTest : public testing::Test {
     return std::vector<uint8_t>(s.begin(), s.end());
   }
 
+  // Runs the command on env (the test's clock when not given).
   int Run(const std::vector<std::string>& args, Env* env = nullptr) {
+    if (env == nullptr) env = &clock_;
     std::ostringstream out;
     formats_.clear();
-    BaseFactory factory = [this](uint8_t format,
+    BaseFactory factory = [this](BaseFormat format,
                                  Env*) -> std::unique_ptr<MessageBase> {
-      formats_.push_back(format);
+      formats_.push_back(static_cast<uint8_t>(format));
       if (!constructible_) return nullptr;
       return std::make_unique<RecordingBase>(&calls_, &script_);
     };
@@ -125,7 +127,7 @@ class PostingCommandTest : public testing::Test {
   }
 
   TempDir dir_;
-  FixedClock clock_;
+  ClockEnv clock_;
   char* old_cwd_ = nullptr;
   Script script_;
   bool constructible_ = true;
@@ -203,15 +205,16 @@ TEST_F(PostingCommandTest, FailedStoreIsNeverReportedAsStored) {
 // to the next day between two readings cannot stamp a post with the old
 // date and the new time.
 TEST_F(PostingCommandTest, DateAndTimeComeFromOneClockReading) {
-  static int readings;
-  readings = 0;
-  LocalClock old = SetLocalClock([] {
-    return ++readings == 1 ? At(2026, 12, 31, 23, 59, 59)
-                           : At(2027, 1, 1, 0, 0, 0);
-  });
-  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
-  SetLocalClock(old);
-  EXPECT_EQ(readings, 1);
+  struct MidnightClock final : EnvWrapper {
+    MidnightClock() : EnvWrapper(Env::Default()) {}
+    DateTimeRecord LocalNow() override {
+      return ++readings == 1 ? At(2026, 12, 31, 23, 59, 59)
+                             : At(2027, 1, 1, 0, 0, 0);
+    }
+    int readings = 0;
+  } clock;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}, &clock), kExitOk);
+  EXPECT_EQ(clock.readings, 1);
   EXPECT_TRUE(Called("SetDate 12/31/26"));
   EXPECT_TRUE(Called("SetTime 23:59:58"));  // packed: even seconds
 }
@@ -267,7 +270,7 @@ TEST_F(PostingCommandTest, TextReadFailureStopsBeforeTheStore) {
     text += std::string(1000, 'a') + "\n";
   }
   WriteFileBytes(dir_ / "big.txt", Bytes(text));
-  FaultEnv env;
+  FaultEnv env(&clock_);
   script_.on_start_new_message = [&env] {
     env.FailRead("big.txt", io::kDiskWriteError);
   };

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "post/board_records.h"
+#include "drayline/board.h"
 
 namespace drayline {
 

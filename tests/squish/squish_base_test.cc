@@ -9,8 +9,9 @@
 
 #include "drayline/message_base.h"
 #include "fault_env.h"
+#include "msgbase/factory.h"
 #include "squish/squish_format.h"
-#include "squish/squish_message_base.h"
+#include "squish/squish_storage.h"
 #include "squish/squish_test_util.h"
 #include "support/coding.h"
 #include "test_util.h"
@@ -23,7 +24,9 @@ using namespace squish;
 class SquishBaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = std::make_unique<SquishMessageBase>(&env_);
+    InspectedBase made = NewInspectedBase(&env_);
+    base_ = std::move(made.base);
+    engine_ = made.engine;
     base_->SetPath(path_);
   }
   void PatchData(size_t offset, int32_t value, bool wide = true) {
@@ -41,11 +44,12 @@ class SquishBaseTest : public ::testing::Test {
             ReadFileBytes(path_ + ".sql")};
   }
 
-  FixedClock clock_{{2026, 12, 6, 1, 18, 0}};
-  FaultEnv env_;
+  ClockEnv clock_{{2026, 12, 6, 1, 18, 0}};
+  FaultEnv env_{&clock_};
   TempDir dir_;
   std::string path_ = dir_ / "general";
-  std::unique_ptr<SquishMessageBase> base_;
+  std::unique_ptr<MessageBase> base_;
+  squish::SquishEngine* engine_ = nullptr;  // base_'s
 };
 
 TEST_F(SquishBaseTest, CreateMakesMissingFilesAndKeepsExistingOnes) {
@@ -109,7 +113,7 @@ TEST_F(SquishBaseTest, SizesBelongToEachBase) {
   // One base with a 40-byte frame header, one with the usual 28.
   ASSERT_TRUE(base_->CreateBase(0, 0));
   PatchData(kBhFrameHeaderSize, 40, false);
-  auto other = std::make_unique<SquishMessageBase>();
+  auto other = NewSquishMessageBase(&clock_);
   ASSERT_TRUE(OpenOrCreate(*other, dir_ / "other"));
   ASSERT_TRUE(base_->OpenBase());
   ASSERT_EQ(Post(*base_, "All", {"wide"}), 0);
@@ -135,7 +139,7 @@ TEST_F(SquishBaseTest, CreateNeverOverwritesABaseWithMessages) {
   base_->CloseBase();
   ASSERT_EQ(unlink((path_ + ".sqi").c_str()), 0);
   const std::vector<uint8_t> data = ReadFileBytes(path_ + ".sqd");
-  auto again = NewSquishMessageBase();
+  auto again = NewSquishMessageBase(&clock_);
   again->SetPath(path_);
   EXPECT_FALSE(again->OpenBase());
   EXPECT_FALSE(again->CreateBase(0, 0));
@@ -145,7 +149,7 @@ TEST_F(SquishBaseTest, CreateNeverOverwritesABaseWithMessages) {
   // The same when the index exists but cannot be opened.
   WriteFileBytes(path_ + ".sqi", {});
   env_.FailOpen(".sqi", io::kAccessDenied);
-  auto denied = std::make_unique<SquishMessageBase>(&env_);
+  auto denied = NewSquishMessageBase(&env_);
   denied->SetPath(path_);
   EXPECT_FALSE(denied->OpenBase());
   EXPECT_FALSE(denied->CreateBase(0, 0));
@@ -180,17 +184,18 @@ TEST_F(SquishBaseTest, CreateCompletesABaseWithoutMessages) {
 TEST_F(SquishBaseTest, IndexTableSizes) {
   BuildBase(path_, 40);
   ASSERT_TRUE(base_->OpenBase());
-  EXPECT_EQ(base_->IndexCapacity(), 140);
+  EXPECT_EQ(engine_->IndexCapacity(), 140);
   base_->CloseBase();
   // Reopening reads the index again; the table is kept while it has room.
   ASSERT_TRUE(base_->OpenBase());
-  EXPECT_EQ(base_->IndexCapacity(), 140);
+  EXPECT_EQ(engine_->IndexCapacity(), 140);
 
-  auto big = std::make_unique<SquishMessageBase>();
+  InspectedBase inspected = NewInspectedBase(&clock_);
+  MessageBase* big = inspected.base.get();
   BuildBase(dir_ / "big", 6000, 4);
   big->SetPath(dir_ / "big");
   ASSERT_TRUE(big->OpenBase());
-  EXPECT_EQ(big->IndexCapacity(), 5200);
+  EXPECT_EQ(inspected.engine->IndexCapacity(), 5200);
   // Entries beyond the table could not be loaded: no post may rewrite it.
   const std::vector<uint8_t> index = ReadFileBytes(dir_ / "big.sqi");
   const std::vector<uint8_t> data = ReadFileBytes(dir_ / "big.sqd");
@@ -254,7 +259,7 @@ TEST_F(SquishBaseTest, PathsAreExpandedAndNeverCut) {
   char old_cwd[4096];
   ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
   ASSERT_EQ(chdir(deep.c_str()), 0);
-  auto base = NewSquishMessageBase();
+  auto base = NewSquishMessageBase(&clock_);
   bool made = OpenOrCreate(*base, std::string(90, 'L') + "/../" +
                                       std::string(90, 'L') + "/chatter.sqd");
   ASSERT_EQ(chdir(old_cwd), 0);
@@ -278,7 +283,7 @@ TEST_F(SquishBaseTest, LockAndUnlockWhenAlreadyInThatState) {
   EXPECT_TRUE(base_->LockBase());
   EXPECT_EQ(env_.locks_attempted(), locks);
   // While it is held, another object cannot post.
-  auto other = std::make_unique<SquishMessageBase>(&env_);
+  auto other = NewSquishMessageBase(&env_);
   ASSERT_TRUE(OpenOrCreate(*other, path_));
   EXPECT_EQ(Post(*other, "All", {"blocked"}), io::kAccessDenied);
   EXPECT_GE(env_.slept_ms(), 100u);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fault_env.h"
+#include "msgbase/factory.h"
 #include "squish/squish_image.h"
-#include "squish/squish_message_base.h"
 #include "squish/squish_test_util.h"
 #include "support/coding.h"
 #include "support/strings.h"
@@ -24,13 +24,13 @@ class SquishChangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = dir_ / "general";
-    SquishMessageBase creator;
-    ASSERT_TRUE(OpenOrCreate(creator, path_));
+    auto creator = NewSquishMessageBase(&clock_);
+    ASSERT_TRUE(OpenOrCreate(*creator, path_));
   }
 
-  // Opens the base made by SetUp (so IoStatus starts at 0).
-  std::unique_ptr<SquishMessageBase> Open(Env* env = nullptr) {
-    auto base = std::make_unique<SquishMessageBase>(env);
+  // Opens the base made by SetUp (so LastStatus starts at 0).
+  std::unique_ptr<MessageBase> Open(Env* env = nullptr) {
+    auto base = NewSquishMessageBase(env != nullptr ? env : &clock_);
     base->SetPath(path_);
     EXPECT_TRUE(base->OpenBase());
     return base;
@@ -60,7 +60,7 @@ class SquishChangeTest : public ::testing::Test {
 
   TempDir dir_;
   std::string path_;
-  FixedClock clock_{{2026, 12, 6, 1, 18, 0}};
+  ClockEnv clock_{{2026, 12, 6, 1, 18, 0}};
 };
 
 TEST_F(SquishChangeTest, SearchFindsNameAndAliasInAnyCase) {
@@ -92,7 +92,7 @@ TEST_F(SquishChangeTest, ReceivedMailIsPassedOverAndLosesItsHash) {
   ASSERT_EQ(base->GetMsgNum(), 1);
   base->SetReceived(true);
   base->RewriteHeader();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
 
   Bytes sqi = Sqi();
   ASSERT_EQ(sqi.size(), 24u);
@@ -122,7 +122,7 @@ TEST_F(SquishChangeTest, RewriteHeaderWritesOnlyTheMessageHeader) {
   PostAll({"Carol"});
   const Bytes before = Sqd();
   base->RewriteHeader();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
 
   BaseContents contents = ReadBase(path_);
   ASSERT_EQ(contents.error, "");
@@ -150,7 +150,7 @@ TEST_F(SquishChangeTest, RewriteHeaderOfAMessageDeletedMeanwhileWritesNothing) {
   other->DeleteMessage();
   const Bytes sqd = Sqd(), sqi = Sqi();
   base->RewriteHeader();
-  EXPECT_NE(base->IoStatus(), 0);
+  EXPECT_NE(base->LastStatus().io_result(), 0);
   EXPECT_EQ(Sqd(), sqd);
   EXPECT_EQ(Sqi(), sqi);
 }
@@ -170,7 +170,7 @@ TEST_F(SquishChangeTest, ComposingForgetsTheLoadedHeader) {
 
 TEST_F(SquishChangeTest, ChangesNeedTheLock) {
   PostAll({"Alice", "Bob"});
-  FaultEnv env;
+  FaultEnv env(&clock_);
   auto base = Open(&env);
   base->SeekFirst(1);
   base->ReadHeader();
@@ -178,14 +178,14 @@ TEST_F(SquishChangeTest, ChangesNeedTheLock) {
   const Bytes sqd = Sqd(), sqi = Sqi();
   env.FailLock(".sqd", io::kLockViolation);
   base->RewriteHeader();
-  EXPECT_EQ(base->IoStatus(), io::kAccessDenied);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kAccessDenied);
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), io::kAccessDenied);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kAccessDenied);
   EXPECT_EQ(Sqd(), sqd);
   EXPECT_EQ(Sqi(), sqi);
   env.Clear();
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), io::kAccessDenied);  // never cleared
+  EXPECT_EQ(base->LastStatus().io_result(), io::kAccessDenied);  // never cleared
   EXPECT_EQ(ReadBase(path_).messages.size(), 1u);
 }
 
@@ -201,7 +201,7 @@ TEST_F(SquishChangeTest, DeletedFrameJoinsTheFreeChainAndIsReused) {
   base->SeekFirst(2);
   base->ReadHeader();
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
   EXPECT_EQ(base->NumberOfMessages(), 2);
 
   BaseContents after = ReadBase(path_);
@@ -249,7 +249,7 @@ TEST_F(SquishChangeTest, DeleteRefusesAFrameThatIsNoLongerAMessage) {
   WriteFileBytes(path_ + ".sqd", sqd);
   const Bytes sqi = Sqi();
   base->DeleteMessage();
-  EXPECT_EQ(base->IoStatus(), kDamagedBase);
+  EXPECT_EQ(base->LastStatus().io_result(), kDamagedBase);
   EXPECT_EQ(Sqd(), sqd);
   EXPECT_EQ(Sqi(), sqi);
   base->SetSubject("x");
@@ -308,11 +308,12 @@ TEST_F(SquishChangeTest, LastReadOfUsersBelowOneTouchesNothing) {
   EXPECT_EQ(Sql(), (Bytes{7, 0, 0, 0}));
   EXPECT_EQ(base->GetLastRead(0), 0);
   EXPECT_EQ(base->GetLastRead(-1), 0);
-  EXPECT_EQ(base->IoStatus(), 0);
+  EXPECT_EQ(base->LastStatus().io_result(), 0);
 }
 
 TEST_F(SquishChangeTest, LastReadFileIsReachedByNameAndNeverWraps) {
-  SquishMessageBase base;  // never opened
+  auto owned = NewSquishMessageBase(&clock_);
+  MessageBase& base = *owned;  // never opened
   base.SetPath(path_);
   ASSERT_EQ(Env::Default()->Remove(path_ + ".sql"), 0);
   EXPECT_EQ(base.GetLastRead(1), 0);
@@ -329,11 +330,11 @@ TEST_F(SquishChangeTest, LastReadFileIsReachedByNameAndNeverWraps) {
 }
 
 TEST_F(SquishChangeTest, LastReadWriteFailureIsRecorded) {
-  FaultEnv env;
+  FaultEnv env(&clock_);
   auto base = Open(&env);
   env.FailWrite(".sql", 1, io::kDiskWriteError);
   base->SetLastRead(1, 5);
-  EXPECT_EQ(base->IoStatus(), io::kDiskWriteError);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kDiskWriteError);
   EXPECT_EQ(base->GetLastRead(1), 0);
 }
 

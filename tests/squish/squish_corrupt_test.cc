@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drayline/message_base.h"
+#include "msgbase/factory.h"
 #include "squish/squish_format.h"
 #include "squish/squish_test_util.h"
 #include "support/coding.h"
@@ -27,7 +28,7 @@ class RecordingEnv final : public EnvWrapper {
     uint64_t offset;
     size_t length;
   };
-  RecordingEnv() : EnvWrapper(Env::Default()) {}
+  explicit RecordingEnv(Env* target) : EnvWrapper(target) {}
   IoResult Open(const std::string& name, OpenMode mode,
                 std::unique_ptr<File>* file, bool* exists_out) override {
     std::unique_ptr<File> base;
@@ -103,7 +104,7 @@ class SquishCorruptTest : public ::testing::Test {
   // Frees the first message's frame (max-messages 3, a fourth post).
   void FreeFirstFrame() {
     BuildBase(path_, 3, 100, /*max_msgs=*/3);
-    auto base = NewSquishMessageBase();
+    auto base = NewSquishMessageBase(&clock_);
     base->SetPath(path_);
     ASSERT_TRUE(base->OpenBase());
     ASSERT_EQ(Post(*base, "All", {std::string(200, 'q')}), 0);
@@ -111,8 +112,8 @@ class SquishCorruptTest : public ::testing::Test {
     Patch(kBhMaxMessages, 0);
   }
 
-  FixedClock clock_{{2026, 12, 6, 1, 18, 0}};
-  RecordingEnv env_;
+  ClockEnv clock_{{2026, 12, 6, 1, 18, 0}};
+  RecordingEnv env_{&clock_};
   TempDir dir_;
   std::string path_ = dir_ / "general";
 };

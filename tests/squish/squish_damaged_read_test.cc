@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "squish/squish_image.h"
-#include "squish/squish_message_base.h"
+#include "msgbase/factory.h"
 #include "squish/squish_test_util.h"
 #include "support/coding.h"
 #include "test_util.h"
@@ -43,7 +43,8 @@ std::vector<Seen> ReadAll(MessageBase& base) {
 
 // Everything a program may do with a base it finds on disk.
 void Exercise(const std::string& path) {
-  SquishMessageBase base;
+  auto owned = NewSquishMessageBase(nullptr);
+  MessageBase& base = *owned;
   base.SetPath(path);
   (void)base.NumberOfMessages();
   if (!base.OpenBase()) return;
@@ -74,9 +75,9 @@ class SquishDamagedReadTest : public ::testing::Test {
         TextMessage(3, "Third message\r")});
   }
 
-  std::unique_ptr<SquishMessageBase> OpenSaved() {
+  std::unique_ptr<MessageBase> OpenSaved() {
     image_->Save(path_);
-    auto base = std::make_unique<SquishMessageBase>();
+    auto base = NewSquishMessageBase(nullptr);
     base->SetPath(path_);
     EXPECT_TRUE(base->OpenBase());
     return base;
@@ -101,7 +102,7 @@ TEST_F(SquishDamagedReadTest, FrameWithoutItsIdReadsAsAnEmptyMessage) {
   EXPECT_EQ(all[1].from, "");
   EXPECT_EQ(all[1].lines, (std::vector<std::string>{}));
   EXPECT_EQ(all[2].lines, (std::vector<std::string>{"Third message"}));
-  EXPECT_EQ(base->IoStatus(), kDamagedBase);
+  EXPECT_EQ(base->LastStatus().io_result(), kDamagedBase);
   // The search passes over it: its header is not used.
   base->SeekFirstForUser("Sysop", "");
   EXPECT_FALSE(base->ForUserFound());
@@ -115,7 +116,7 @@ TEST_F(SquishDamagedReadTest, IndexOffsetsOutsideTheFramesAreNotRead) {
     ASSERT_EQ(all.size(), 3u) << offset;
     EXPECT_EQ(all[1].from, "") << offset;
     EXPECT_EQ(all[1].lines.size(), 0u) << offset;
-    EXPECT_NE(base->IoStatus(), 0) << offset;
+    EXPECT_NE(base->LastStatus().io_result(), 0) << offset;
     // Neither a rewrite nor a delete goes there.
     base->SeekFirst(2);
     base->ReadHeader();
@@ -166,7 +167,27 @@ TEST_F(SquishDamagedReadTest, HugeFrameLengthReadsOnlyTheBytesTheFileHolds) {
   std::vector<Seen> all = ReadAll(*base);
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[2].lines, (std::vector<std::string>{"Third "}));
-  EXPECT_EQ(base->IoStatus(), io::kReadPastEnd);
+  EXPECT_EQ(base->LastStatus().io_result(), io::kReadPastEnd);
+}
+
+TEST_F(SquishDamagedReadTest, DamageAndShortReadsAreDistinctStatuses) {
+  // Both carry the number 100; the status says which, and where.
+  SetFrameField(1, kFhFrameId, 0x12345678);
+  auto base = OpenSaved();
+  base->SeekFirst(2);
+  base->ReadHeader();
+  const Status damaged = base->LastStatus();
+  EXPECT_EQ(damaged.code(), StatusCode::kDamaged);
+  EXPECT_EQ(damaged.io_result(), 100);
+  EXPECT_NE(damaged.text().find(std::to_string(image_->frame_offsets[1])),
+            std::string::npos)
+      << damaged.text();
+  image_->sqd.resize(image_->frame_offsets[2] + 100);  // inside the last header
+  base = OpenSaved();
+  base->SeekFirst(3);
+  base->ReadHeader();
+  EXPECT_EQ(base->LastStatus().code(), StatusCode::kShortRead);
+  EXPECT_EQ(base->LastStatus().io_result(), 100);
 }
 
 TEST_F(SquishDamagedReadTest, CountsAndIndexThatDisagree) {
@@ -191,7 +212,8 @@ TEST_F(SquishDamagedReadTest, LoopsInTheChainsEndChanges) {
   image_->Save(path_);
   Exercise(path_);
   {
-    SquishMessageBase base;
+    auto owned = NewSquishMessageBase(nullptr);
+    MessageBase& base = *owned;
     ASSERT_TRUE(OpenOrCreate(base, path_));
     base.SeekFirst(1);
     base.ReadHeader();

@@ -10,7 +10,7 @@
 #include "drayline/message_base.h"
 #include "fault_env.h"
 #include "squish/squish_format.h"
-#include "squish/squish_message_base.h"
+#include "msgbase/factory.h"
 #include "squish/squish_test_util.h"
 #include "test_util.h"
 
@@ -23,7 +23,7 @@ class SquishFailureTest : public ::testing::Test {
  protected:
   // A base with the given messages, stored without faults.
   void MakeBase(int messages, uint16_t max_msgs = 0) {
-    auto base = NewSquishMessageBase();
+    auto base = NewSquishMessageBase(&clock_);
     ASSERT_TRUE(OpenOrCreate(*base, path_, max_msgs));
     for (int i = 0; i < messages; ++i) {
       ASSERT_EQ(Post(*base, "All", {"message " + std::to_string(i)}), 0);
@@ -52,8 +52,8 @@ class SquishFailureTest : public ::testing::Test {
     EXPECT_EQ(c.messages.back().text, std::string("after the fault\r\0", 17));
   }
 
-  FixedClock clock_{{2026, 12, 6, 1, 18, 0}};
-  FaultEnv env_;
+  ClockEnv clock_{{2026, 12, 6, 1, 18, 0}};
+  FaultEnv env_{&clock_};
   TempDir dir_;
   std::string path_ = dir_ / "general";
 };
@@ -147,6 +147,39 @@ TEST_F(SquishFailureTest, IndexUnreadableUnderTheLock) {
   env_.FailRead(".sqi", io::kReadPastEnd, 1);
   EXPECT_EQ(Post(*base, "All", {"x"}), io::kReadPastEnd);
   ExpectUnchangedThenRecovers(*base, before, 3);
+}
+
+// Under the caller's LockBase the index and the control record are written
+// at UnlockBase: when that fails, every post of the span is undone.
+TEST_F(SquishFailureTest, UnlockThatCannotWriteUndoesTheWholeSpan) {
+  MakeBase(2);
+  const auto before = Files();
+  auto base = OpenFaulty();
+  ASSERT_TRUE(base->LockBase());
+  ASSERT_EQ(Post(*base, "All", {"first of the span"}), 0);
+  ASSERT_EQ(Post(*base, "All", {"second of the span"}), 0);
+  env_.LimitSize(".sqi", 3 * kIndexEntrySize + 5);
+  EXPECT_FALSE(base->UnlockBase());
+  EXPECT_EQ(base->LastStatus().io_result(), io::kDiskWriteError);
+  ExpectUnchangedThenRecovers(*base, before, 3);
+}
+
+// A post that fails inside the span is undone alone; the span goes on.
+TEST_F(SquishFailureTest, FailedPostInsideASpanLeavesTheOthers) {
+  MakeBase(1);
+  auto base = OpenFaulty();
+  ASSERT_TRUE(base->LockBase());
+  ASSERT_EQ(Post(*base, "All", {"kept"}), 0);
+  env_.FailWrite(".sqd", 2, io::kDiskWriteError);
+  EXPECT_EQ(Post(*base, "All", {"lost"}), io::kDiskWriteError);
+  env_.Clear();
+  ASSERT_EQ(Post(*base, "All", {"kept too"}), 0);
+  ASSERT_TRUE(base->UnlockBase());
+  BaseContents c = ReadBase(path_);
+  ASSERT_EQ(c.error, "");
+  ASSERT_EQ(c.messages.size(), 3u);
+  EXPECT_EQ(c.messages[1].text, std::string("kept\r\0", 6));
+  EXPECT_EQ(c.messages[2].text, std::string("kept too\r\0", 10));
 }
 
 TEST_F(SquishFailureTest, AccessDeniedWritesAreRetried) {

@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "squish/squish_header.h"
 #include "squish/squish_path.h"
+#include "support/env.h"
 
 namespace drayline::squish {
 namespace {
@@ -63,6 +65,20 @@ TEST(SquishFormat, IndexEntryBytes) {
                                          0, 0}));
 }
 
+TEST(SquishFormat, DateTextsAreTheClocksTextsOfTheStoredDate) {
+  // Every value of each packed field, in every style, for a sample of
+  // words: the texts made on demand must be DateString's and TimeString's.
+  for (uint32_t packed = 0; packed < 0xFFFFFFFFu - 0x00100013u; packed += 0x00100013u) {
+    HeaderFields fields;
+    fields.stored_written = SwapPackedHalves(packed);
+    for (uint8_t style = 0; style <= 4; ++style) {
+      MakeDateTexts(&fields, style);
+      ASSERT_EQ(fields.date_text, DateString(packed, style)) << packed;
+      ASSERT_EQ(fields.time_text, TimeString(packed, false)) << packed;
+    }
+  }
+}
+
 TEST(SquishPath, ExpandsAndCutsOnlyTheLastComponent) {
   EXPECT_EQ(ExpandBasePath("msgs/general", "/bbs", "/home/x"),
             "/bbs/msgs/general");
@@ -78,6 +94,28 @@ TEST(SquishPath, ExpandsAndCutsOnlyTheLastComponent) {
   EXPECT_EQ(ExpandBasePath("/../x", "/", ""), "/x");
   // A name that starts with a dot keeps it.
   EXPECT_EQ(ExpandBasePath(".hidden", "/bbs", ""), "/bbs/.hidden");
+}
+
+// The current and home directories come through the file layer.
+class DirectoryEnv final : public EnvWrapper {
+ public:
+  DirectoryEnv() : EnvWrapper(Env::Default()) {}
+  IoResult CurrentDirectory(std::string* dir) override {
+    if (fail) return io::kPathNotFound;
+    *dir = "/bbs";
+    return io::kOk;
+  }
+  std::string HomeDirectory() override { return "/home/x"; }
+  bool fail = false;
+};
+
+TEST(SquishPath, DirectoriesComeFromTheEnv) {
+  DirectoryEnv env;
+  EXPECT_EQ(ExpandBasePath(&env, "msgs/general.sqd"), "/bbs/msgs/general");
+  EXPECT_EQ(ExpandBasePath(&env, "~/msgs/a"), "/home/x/msgs/a");
+  // Without a current directory a relative path starts at the root.
+  env.fail = true;
+  EXPECT_EQ(ExpandBasePath(&env, "msgs/general"), "/msgs/general");
 }
 
 TEST(SquishPath, NeverCutForLength) {

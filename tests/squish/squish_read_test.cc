@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "squish/squish_image.h"
-#include "squish/squish_message_base.h"
+#include "drayline/message.h"
+#include "msgbase/factory.h"
 #include "squish/squish_test_util.h"
-#include "support/clock.h"
 #include "test_util.h"
 
 namespace drayline {
@@ -22,10 +22,10 @@ class SquishReadTest : public ::testing::Test {
   void SetUp() override { path_ = dir_ / "general"; }
 
   // Lays out a base and opens it.
-  std::unique_ptr<SquishMessageBase> OpenImage(
+  std::unique_ptr<MessageBase> OpenImage(
       const std::vector<ImageMessage>& messages) {
     SquishImage(messages).Save(path_);
-    auto base = std::make_unique<SquishMessageBase>();
+    auto base = NewSquishMessageBase(&clock_);
     base->SetPath(path_);
     EXPECT_TRUE(base->OpenBase());
     return base;
@@ -48,6 +48,7 @@ class SquishReadTest : public ::testing::Test {
     return Lines(*base, width);
   }
 
+  ClockEnv clock_{{2026, 12, 6, 1, 18, 30}};
   TempDir dir_;
   std::string path_;
 };
@@ -109,8 +110,8 @@ TEST_F(SquishReadTest, EmptyBaseHasNoMessageUnderTheCursor) {
 }
 
 TEST_F(SquishReadTest, ReadsBackThePostedExample) {
-  FixedClock clock({2026, 12, 6, 1, 18, 30});
-  SquishMessageBase base;
+  auto owned = NewSquishMessageBase(&clock_);
+  MessageBase& base = *owned;
   ASSERT_TRUE(OpenOrCreate(base, path_));
   base.StartNewMessage();
   base.SetLocal(true);
@@ -124,7 +125,8 @@ TEST_F(SquishReadTest, ReadsBackThePostedExample) {
   ASSERT_EQ(base.WriteMessage(), 0);
   base.CloseBase();
 
-  SquishMessageBase reader;
+  auto owned_reader = NewSquishMessageBase(&clock_);
+  MessageBase& reader = *owned_reader;
   reader.SetPath(path_);
   ASSERT_TRUE(reader.OpenBase());
   reader.SeekFirst(1);
@@ -141,16 +143,22 @@ TEST_F(SquishReadTest, ReadsBackThePostedExample) {
   EXPECT_EQ(reader.GetCost(), 0);
   EXPECT_EQ(reader.GetTextLength(), 3);
 
-  // Dates come in the process's default style; with none set, no text.
-  const uint8_t style = DefaultDateStyle();
-  SetDefaultDateStyle(0);
+  // Dates come in the object's date style; with none set, no text.
+  reader.SetDateStyle(DateStyle::kNone);
   EXPECT_EQ(reader.GetDate(), "");
-  SetDefaultDateStyle(1);
+  reader.SetDateStyle(DateStyle::kMonthDayYear);
   EXPECT_EQ(reader.GetDate(), "12/06/26");
-  SetDefaultDateStyle(2);
+  reader.SetDateStyle(DateStyle::kDayMonthYear);
   EXPECT_EQ(reader.GetDate(), "06/12/26");
-  SetDefaultDateStyle(style);
+  reader.SetDateStyle(DateStyle::kNone);
   EXPECT_EQ(reader.GetTime(), "01:18:00");
+  Status status;
+  std::unique_ptr<Base> facade = Base::Open(path_, &status);
+  ASSERT_NE(facade, nullptr) << status.text();
+  Message message;
+  ASSERT_TRUE(facade->Read(1, &message).ok());
+  EXPECT_EQ(message.written, (LocalDateTime{2026, 12, 6, 1, 18, 0}));
+  EXPECT_EQ(message.processed, (LocalDateTime{2026, 12, 6, 1, 18, 30}));
 
   reader.BeginTextRead();
   EXPECT_FALSE(reader.EndOfText());
@@ -199,9 +207,9 @@ TEST_F(SquishReadTest, TextLinesWrapAtTheLastSpace) {
 }
 
 TEST_F(SquishReadTest, TextLinesIgnoreLineFeedsAndSoftReturns) {
-  // A line feed after the last CR is still text: it ends an empty line.
+  // A line feed after the last CR ends nothing more.
   EXPECT_EQ(LinesOf("one\r\ntwo\r\n", 79),
-            (std::vector<std::string>{"one", "two", ""}));
+            (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(LinesOf("so\x8D" "ft\r\r", 79), (std::vector<std::string>{"soft", ""}));
   // A full line whose CR comes next gives an empty line after it.
   EXPECT_EQ(LinesOf("ABCDE\rXY\r", 5),
@@ -253,9 +261,11 @@ TEST_F(SquishReadTest, TextPositionCanBeSavedAndRestored) {
 }
 
 TEST_F(SquishReadTest, SeesMessagesStoredByAnotherProgramSinceOpening) {
-  SquishMessageBase reader;
+  auto owned_reader = NewSquishMessageBase(&clock_);
+  MessageBase& reader = *owned_reader;
   ASSERT_TRUE(OpenOrCreate(reader, path_));
-  SquishMessageBase writer;
+  auto owned_writer = NewSquishMessageBase(&clock_);
+  MessageBase& writer = *owned_writer;
   ASSERT_TRUE(OpenOrCreate(writer, path_));
   ASSERT_EQ(Post(writer, "All", {"one"}), 0);
   ASSERT_EQ(Post(writer, "All", {"two"}), 0);
@@ -267,7 +277,8 @@ TEST_F(SquishReadTest, SeesMessagesStoredByAnotherProgramSinceOpening) {
 }
 
 TEST_F(SquishReadTest, ReadsAfterItsOwnChangesSeeTheNewBytes) {
-  SquishMessageBase base;
+  auto owned = NewSquishMessageBase(&clock_);
+  MessageBase& base = *owned;
   ASSERT_TRUE(OpenOrCreate(base, path_));
   ASSERT_EQ(Post(base, "All", {"first"}), 0);
   ASSERT_EQ(Post(base, "All", {std::string(200, 'b')}), 0);
@@ -302,7 +313,8 @@ TEST_F(SquishReadTest, ReadsAfterItsOwnChangesSeeTheNewBytes) {
 }
 
 TEST_F(SquishReadTest, NumberOfMessagesWithTheBaseClosed) {
-  SquishMessageBase base;
+  auto owned = NewSquishMessageBase(&clock_);
+  MessageBase& base = *owned;
   base.SetPath(path_);
   EXPECT_EQ(base.NumberOfMessages(), 0);  // no files at all
   SquishImage({TextMessage(1, "a"), TextMessage(4, "b")}).Save(path_);

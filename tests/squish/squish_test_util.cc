@@ -1,7 +1,11 @@
 #include "squish/squish_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <set>
 
+#include "msgbase/engine_message_base.h"
+#include "squish/squish_storage.h"
 #include "support/coding.h"
 #include "support/strings.h"
 #include "test_util.h"
@@ -168,6 +172,15 @@ void BuildBase(const std::string& path, int count, int text_len,
   WriteFileBytes(path + ".sqd", data);
   WriteFileBytes(path + ".sqi", index);
   WriteFileBytes(path + ".sql", {});
+}
+
+InspectedBase NewInspectedBase(Env* env) {
+  auto engine = std::make_unique<SquishEngine>(env);
+  EXPECT_TRUE(engine->Allocate());
+  InspectedBase made;
+  made.engine = engine.get();
+  made.base = std::make_unique<EngineMessageBase>(std::move(engine), env);
+  return made;
 }
 
 bool OpenOrCreate(MessageBase& base, const std::string& path,

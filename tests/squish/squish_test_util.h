@@ -6,13 +6,19 @@
 #define DRAYLINE_TESTS_SQUISH_SQUISH_TEST_UTIL_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "drayline/message_base.h"
 #include "squish/squish_format.h"
+#include "support/env.h"
 
 namespace drayline {
+
+namespace squish {
+class SquishEngine;
+}
 
 struct StoredMessage {
   int32_t offset = 0;
@@ -42,6 +48,14 @@ uint16_t Post(MessageBase& base, const std::string& to,
               const std::string& subject = "Test",
               const std::string& date = "12/06/26",
               const std::string& time = "01:18");
+
+// A Squish base object on env whose engine a test may inspect (the size of
+// its index table); engine belongs to base.
+struct InspectedBase {
+  std::unique_ptr<MessageBase> base;
+  squish::SquishEngine* engine = nullptr;
+};
+InspectedBase NewInspectedBase(Env* env);
 
 // Opens (or creates) the base at path, as the posting command does.
 bool OpenOrCreate(MessageBase& base, const std::string& path,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "drayline/message_base.h"
+#include "msgbase/factory.h"
 #include "squish/squish_format.h"
 #include "squish/squish_test_util.h"
 #include "support/coding.h"
@@ -28,7 +29,7 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t at,
 class SquishWriteTest : public ::testing::Test {
  protected:
   std::unique_ptr<MessageBase> Open(uint16_t max_msgs = 0) {
-    std::unique_ptr<MessageBase> base = NewSquishMessageBase();
+    std::unique_ptr<MessageBase> base = NewSquishMessageBase(&clock_);
     EXPECT_TRUE(OpenOrCreate(*base, path_, max_msgs, 0));
     return base;
   }
@@ -39,7 +40,7 @@ class SquishWriteTest : public ::testing::Test {
     WriteFileBytes(path_ + ".sqd", data);
   }
 
-  FixedClock clock_{kNow};
+  ClockEnv clock_{kNow};
   TempDir dir_;
   std::string path_ = dir_ / "general";
 };
@@ -281,7 +282,7 @@ TEST_F(SquishWriteTest, MaxMessagesKeepsNewestAndProtected) {
 }
 
 TEST_F(SquishWriteTest, NewBaseControlRecordByteForByte) {
-  std::unique_ptr<MessageBase> base = NewSquishMessageBase();
+  std::unique_ptr<MessageBase> base = NewSquishMessageBase(&clock_);
   base->SetPath(path_);
   ASSERT_TRUE(base->CreateBase(200, 30));
   std::vector<uint8_t> want(256, 0);

@@ -2,6 +2,7 @@
 
 #include "support/clock.h"
 #include "support/dates.h"
+#include "test_util.h"
 
 namespace drayline {
 namespace {
@@ -18,18 +19,21 @@ TEST(PackedDateTime, PacksAndUnpacksWithEvenSeconds) {
   EXPECT_EQ(TimeString(PackDateTime(dt), false), "10:15:36");
 }
 
+TEST(PackedDateTime, CurrentTimeComesFromTheEnvClock) {
+  ClockEnv clock({2001, 6, 15, 10, 15, 37});
+  EXPECT_EQ(CurrentPackedDateTime(&clock),
+            PackDateTime({2001, 6, 15, 10, 15, 36}));
+  clock.Set({2026, 12, 31, 23, 59, 59});
+  EXPECT_EQ(CurrentLocalDateTime(&clock).Year, 2026);
+}
+
 TEST(DateText, StylesAndTwelveHourForm) {
   PackedDateTime d = PackDateTime({2001, 12, 5, 0, 30, 0});
   EXPECT_EQ(DateString(d, 1), "12/05/01");
   EXPECT_EQ(DateString(d, 2), "05/12/01");
   EXPECT_EQ(DateString(d, 3), "01/05/12");
   EXPECT_EQ(DateString(d, 4), "");
-  uint8_t old = DefaultDateStyle();
-  SetDefaultDateStyle(0);
-  EXPECT_EQ(DateString(d, 0), "");
-  SetDefaultDateStyle(2);
-  EXPECT_EQ(DateString(d, 0), "05/12/01");
-  SetDefaultDateStyle(old);
+  EXPECT_EQ(DateString(d, kNoDateStyle), "");
   EXPECT_EQ(TimeString(d, true), "12:30a");
   EXPECT_EQ(TimeString(PackDateTime({2001, 1, 1, 12, 0, 0}), true), "12:00p");
   EXPECT_EQ(TimeString(PackDateTime({2001, 1, 1, 23, 59, 0}), true), "11:59p");

@@ -15,21 +15,21 @@ TEST(FileAccess, RetriesAccessDeniedAndGivesUp) {
   FaultEnv env;
   std::unique_ptr<File> file;
   env.FailOpen("denied", io::kAccessDenied);
-  EXPECT_FALSE(ResetWithRetry(&env, dir / "denied", OpenMode::kOpenOrCreate, &file));
-  EXPECT_EQ(LastFileError(), io::kAccessDenied);
+  EXPECT_EQ(RetryOpen(&env, dir / "denied", OpenMode::kOpenOrCreate, &file),
+            io::kAccessDenied);
 
   env.Clear();
   env.FailOpen("twice", io::kAccessDenied, 2);
-  EXPECT_TRUE(ResetWithRetry(&env, dir / "twice", OpenMode::kOpenOrCreate, &file));
+  EXPECT_EQ(RetryOpen(&env, dir / "twice", OpenMode::kOpenOrCreate, &file),
+            io::kOk);
 
-  EXPECT_FALSE(ResetWithRetry(&env, dir / "missing", OpenMode::kReadWrite, &file));
-  EXPECT_EQ(LastFileError(), io::kFileNotFound);
+  EXPECT_EQ(RetryOpen(&env, dir / "missing", OpenMode::kReadWrite, &file),
+            io::kFileNotFound);
 
   env.Clear();
   env.FailWrite("twice", 1, io::kAccessDenied, /*sticky=*/true);
   uint8_t byte = 1;
-  EXPECT_FALSE(WriteWithRetry(*file, 0, std::span(&byte, 1)));
-  EXPECT_EQ(LastFileError(), io::kAccessDenied);
+  EXPECT_EQ(RetryWrite(*file, 0, std::span(&byte, 1)), io::kAccessDenied);
   EXPECT_EQ(env.WritesTo("twice"), kRetryCount);
 }
 
@@ -38,8 +38,9 @@ TEST(FileAccess, ExclusiveCreateOfExistingFileIsNotRetried) {
   WriteFileBytes(dir / "x", {1});
   std::unique_ptr<File> file;
   bool exists = false;
-  EXPECT_FALSE(ResetWithRetry(Env::Default(), dir / "x",
-                              OpenMode::kCreateExclusive, &file, &exists));
+  EXPECT_EQ(RetryOpen(Env::Default(), dir / "x", OpenMode::kCreateExclusive,
+                      &file, &exists),
+            io::kAccessDenied);
   EXPECT_TRUE(exists);
 }
 
@@ -47,12 +48,12 @@ TEST(FileAccess, ShortReadAtEndIsNotAnError) {
   TempDir dir;
   WriteFileBytes(dir / "f", std::vector<uint8_t>(100, 7));
   std::unique_ptr<File> file;
-  ASSERT_TRUE(ResetWithRetry(Env::Default(), dir / "f", OpenMode::kReadWrite, &file));
+  ASSERT_EQ(RetryOpen(Env::Default(), dir / "f", OpenMode::kReadWrite, &file),
+            io::kOk);
   std::vector<uint8_t> buf(256, 0);
   size_t done = 0;
-  EXPECT_TRUE(ReadWithRetry(*file, 0, buf, &done));
+  EXPECT_EQ(RetryRead(*file, 0, buf, &done), io::kOk);
   EXPECT_EQ(done, 100u);
-  EXPECT_EQ(LastFileError(), io::kOk);
   EXPECT_EQ(ReadExact(*file, 90, std::span(buf.data(), 20)), io::kReadPastEnd);
 }
 
@@ -99,8 +100,8 @@ TEST(FileAccess, RegionLockExcludesOtherOpenFiles) {
   WriteFileBytes(dir / "base", {0});
   std::unique_ptr<File> a, b;
   Env* env = Env::Default();
-  ASSERT_TRUE(ResetWithRetry(env, dir / "base", OpenMode::kReadWrite, &a));
-  ASSERT_TRUE(ResetWithRetry(env, dir / "base", OpenMode::kReadWrite, &b));
+  ASSERT_EQ(RetryOpen(env, dir / "base", OpenMode::kReadWrite, &a), io::kOk);
+  ASSERT_EQ(RetryOpen(env, dir / "base", OpenMode::kReadWrite, &b), io::kOk);
   EXPECT_EQ(LockRegion(*a, 0, 1), io::kOk);
   EXPECT_EQ(LockRegion(*b, 0, 1), io::kLockViolation);
   EXPECT_EQ(LockRegion(*b, 1, 1), io::kOk);  // other bytes stay free
@@ -113,13 +114,24 @@ TEST(FileAccess, LockWithRetryWaitsThenGivesUp) {
   WriteFileBytes(dir / "base", {0});
   FaultEnv env;
   std::unique_ptr<File> file;
-  ASSERT_TRUE(ResetWithRetry(&env, dir / "base", OpenMode::kReadWrite, &file));
+  ASSERT_EQ(RetryOpen(&env, dir / "base", OpenMode::kReadWrite, &file), io::kOk);
   env.FailLock("base", io::kLockViolation, 3);
   EXPECT_EQ(LockWithRetry(&env, *file, 0, 1), io::kOk);
   EXPECT_EQ(env.slept_ms(), 3u * kRetryDelayMs);
   UnlockRegion(*file, 0, 1);
   env.FailLock("base", io::kLockViolation);
   EXPECT_EQ(LockWithRetry(&env, *file, 0, 1), io::kLockViolation);
+}
+
+TEST(FileAccess, FileExistsLooksUpEntriesOnly) {
+  TempDir dir;
+  Env* env = Env::Default();
+  WriteFileBytes(dir.path() + "/plain", {});
+  EXPECT_TRUE(FileExists(env, dir.path() + "/plain"));
+  EXPECT_TRUE(FileExists(env, dir.path()));
+  WriteFileBytes(dir.path() + "/a*b", {});
+  EXPECT_FALSE(FileExists(env, dir.path() + "/a*b"));
+  EXPECT_FALSE(FileExists(env, dir.path() + "/missing"));
 }
 
 TEST(FileAccess, ErrnoMapping) {

@@ -2,9 +2,7 @@
 
 #include <array>
 
-#include "support/env.h"
 #include "support/strings.h"
-#include "test_util.h"
 
 namespace drayline {
 namespace {
@@ -35,33 +33,6 @@ TEST(Strings, FixedFieldsNeverOverrun) {
   std::array<uint8_t, 4> small{1, 2, 3, 4};
   StrToCStr("abcdef", 0, small);
   EXPECT_EQ(small[0], 1);
-}
-
-TEST(Strings, AddressTextAndParsing) {
-  EXPECT_EQ(AddressText({1, 234, 56, 7}), "1:234/56.7");
-  EXPECT_EQ(AddressText({1, 234, 56, 0}), "1:234/56");
-  EXPECT_EQ(AddressText({65535, 65535, 65535, 65535}), "65535:65535/65535.65");
-  NetAddress a{9, 9, 9, 9};
-  EXPECT_TRUE(ParseAddress("1:234/56", &a));
-  EXPECT_EQ(a, (NetAddress{1, 234, 56, 0}));
-  EXPECT_TRUE(ParseAddress("1:234/56.7", &a));
-  EXPECT_EQ(a.point, 7);
-  NetAddress b{9, 9, 9, 9};
-  EXPECT_FALSE(ParseAddress("1:234", &b));
-  EXPECT_EQ(b, (NetAddress{9, 9, 9, 9}));
-  EXPECT_TRUE(ParseAddress("1:234/x", &b));
-  EXPECT_EQ(b.node, 0);
-}
-
-TEST(Strings, FileExistsLooksUpEntriesOnly) {
-  TempDir dir;
-  Env* env = Env::Default();
-  WriteFileBytes(dir.path() + "/plain", {});
-  EXPECT_TRUE(FileExists(env, dir.path() + "/plain"));
-  EXPECT_TRUE(FileExists(env, dir.path()));
-  WriteFileBytes(dir.path() + "/a*b", {});
-  EXPECT_FALSE(FileExists(env, dir.path() + "/a*b"));
-  EXPECT_FALSE(FileExists(env, dir.path() + "/missing"));
 }
 
 }  // namespace

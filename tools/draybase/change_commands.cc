@@ -1,12 +1,13 @@
 // draybase delete BASE NUM and draybase lastread BASE USER [NUM].
 //
-// DeleteMessage and SetLastRead report nothing, so both commands read the
-// result back and call a change that did not happen (a lock that could not
-// be had, say) a failure, never done.
+// Each change is confirmed by the status the base reports for it: a change
+// that did not happen (a lock that could not be had, say) is a failure,
+// never done.
 
 #include <iostream>
 #include <string>
 
+#include "draybase/arguments.h"
 #include "draybase/base_access.h"
 #include "draybase/commands.h"
 #include "draybase/json.h"
@@ -23,22 +24,11 @@ int RunDelete(CommandArgs args) {
     return kExitUsage;
   }
   int status = kExitOk;
-  auto base = OpenMessageBase(path, &status);
+  const auto base = OpenBase(path, &status);
   if (base == nullptr) return status;
-  if (!SeekMessage(*base, path, *num)) return kExitUsage;
-  base->DeleteMessage();
-  // Read back from the files: the message must be gone from the cursor.
-  base->CloseBase();
-  bool gone = base->OpenBase();
-  if (gone) {
-    base->SeekFirst(*num);
-    if (base->SeekFound()) {
-      base->ReadHeader();
-      gone = base->GetMsgNum() != *num;
-    }
-    base->CloseBase();
-  }
-  if (!gone) {
+  if (!SeekMessage(base->Raw(), path, *num)) return kExitUsage;
+  const bool deleted = base->Delete(*num).ok();
+  if (!deleted) {
     std::cerr << "draybase: message " << *num << " of " << path << " could not be deleted\n";
     return kExitFailed;
   }
@@ -50,37 +40,65 @@ int RunDelete(CommandArgs args) {
   return kExitOk;
 }
 
-int RunLastRead(CommandArgs args) {
-  Arguments a;
-  if (!ParseArguments("lastread", args, 2, 3, false, &a)) return kExitUsage;
-  const std::string& path = a.positional[0];
+namespace {
+
+struct LastReadArgs {
+  std::string path;
+  int32_t user = 0;
+  std::optional<int32_t> num;  // the pointer to store, when given
+};
+
+// False (after a line on standard error) for a user below 1 or a NUM that
+// is not a number.
+bool ParseLastRead(const Arguments& a, LastReadArgs* out) {
+  out->path = a.positional[0];
   const std::optional<int32_t> user = ParseNumber(a.positional[1]);
-  std::optional<int32_t> num;
-  if (a.positional.size() > 2) num = ParseNumber(a.positional[2]);
   if (!user || *user < 1) {
     std::cerr << "draybase lastread: USER must be a user number of 1 or more\n";
-    return kExitUsage;
+    return false;
   }
-  if (a.positional.size() > 2 && !num) {
-    std::cerr << "draybase lastread: NUM must be a message number\n";
+  out->user = *user;
+  if (a.positional.size() > 2) {
+    out->num = ParseNumber(a.positional[2]);
+    if (!out->num) {
+      std::cerr << "draybase lastread: NUM must be a message number\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunLastRead(CommandArgs args) {
+  Arguments a;
+  LastReadArgs l;
+  if (!ParseArguments("lastread", args, 2, 3, false, &a) || !ParseLastRead(a, &l)) {
     return kExitUsage;
   }
   int status = kExitOk;
-  auto base = OpenMessageBase(path, &status);
+  const auto base = OpenBase(l.path, &status);
   if (base == nullptr) return status;
-  if (num) base->SetLastRead(*user, *num);
-  const int32_t stored = base->GetLastRead(*user);
-  base->CloseBase();
-  if (num && stored != *num) {
-    std::cerr << "draybase: the last-read pointer of user " << *user << " in " << path
+  int32_t shown = 0;
+  bool stored = true;
+  if (l.num) {
+    stored = base->SetLastRead(l.user, *l.num).ok();
+    shown = *l.num;
+  } else {
+    // Only a change is confirmed: a pointer that cannot be read shows as
+    // the base answers it, as it always has.
+    base->GetLastRead(l.user, &shown);
+  }
+  if (!stored) {
+    std::cerr << "draybase: the last-read pointer of user " << l.user << " in " << l.path
               << " could not be stored\n";
     return kExitFailed;
   }
   if (a.json) {
-    std::cout << JsonObject().AddNumber("user", *user).AddNumber("lastread", stored).str()
+    std::cout << JsonObject().AddNumber("user", l.user).AddNumber("lastread", shown).str()
               << "\n";
   } else {
-    std::cout << "User " << *user << (num ? " last read set to " : " last read ") << stored
+    std::cout << "User " << l.user << (l.num ? " last read set to " : " last read ") << shown
               << "\n";
   }
   return kExitOk;

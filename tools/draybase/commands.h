@@ -26,7 +26,8 @@ int RunNewBoard(CommandArgs args);
 int RunDump(CommandArgs args);
 
 // Reading and changing the messages of a base (BASE is a path without
-// extension; the format is the one whose files exist). Each accepts --json.
+// extension; the library recognises its format from the files there).
+// Each accepts --json.
 // list BASE: one line per message (list_command.cc).
 int RunList(CommandArgs args);
 // show BASE NUM [--width W]: a message's header and text (show_command.cc).
@@ -38,6 +39,9 @@ int RunDelete(CommandArgs args);
 // lastread BASE USER [NUM]: a user's last-read pointer, or set it
 // (change_commands.cc).
 int RunLastRead(CommandArgs args);
+// check BASE... [--json]: whether each base keeps its format's rules
+// (check_command.cc).
+int RunCheck(CommandArgs args);
 
 }  // namespace draybase
 

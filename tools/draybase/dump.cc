@@ -1,8 +1,7 @@
 // draybase dump BASE: the fields of a JAM base's files, read straight from
-// the bytes (base header, then each index record with its message header,
-// subfields and text). Every offset and length taken from the files is
-// checked against the file before it is used, so a damaged base is shown
-// as damaged rather than crashing the tool.
+// the bytes through the record views (base header, then each index record
+// with its message header, subfields and text). A damaged base is shown as
+// damaged: the views check every offset and length against the files.
 
 #include <algorithm>
 #include <array>
@@ -13,24 +12,18 @@
 #include <vector>
 
 #include "draybase/commands.h"
-#include "jam/jam_format.h"
-#include "support/coding.h"
-#include "support/dates.h"
-#include "support/env.h"
-#include "support/file_access.h"
+#include "drayline/jam_records.h"
 
 namespace draybase {
 
 namespace {
 
-namespace jam = drayline::jam;
-using drayline::DecodeFixed16;
-using drayline::DecodeFixed32;
-using drayline::File;
-using drayline::IoResult;
+using drayline::JamIndexRecord;
+using drayline::JamMessageHeaderRecord;
+using drayline::JamRecordReader;
 
 constexpr size_t kMaxTextShown = 4000;
-constexpr uint64_t kIndexChunk = 1024;  // index records read at once
+constexpr size_t kIndexChunk = 1024;  // index records read at once
 
 std::string Hex32(uint32_t v) {
   char buf[9];
@@ -38,116 +31,78 @@ std::string Hex32(uint32_t v) {
   return buf;
 }
 
-std::string TimeText(uint32_t unix_time) {
-  const drayline::DateTimeRecord t = drayline::UnixToDateTime(unix_time);
+std::string TimeText(uint32_t time) {
+  const drayline::LocalDateTime t = drayline::JamTime(time);
   char buf[48];  // room for any 16-bit field values
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", t.Year,
-                t.Month, t.Day, t.Hour, t.Minute, t.Second);
-  return std::to_string(unix_time) + " (" + buf + ")";
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", t.year, t.month,
+                t.day, t.hour, t.minute, t.second);
+  return std::to_string(time) + " (" + buf + ")";
 }
 
-struct OpenedFile {
-  std::unique_ptr<File> file;
-  uint64_t size = 0;
-};
-
-bool OpenForDump(const std::string& name, OpenedFile* out) {
-  drayline::Env* env = drayline::Env::Default();
-  IoResult code = env->Open(name, drayline::OpenMode::kReadOnly, &out->file);
-  if (code == drayline::io::kOk) code = out->file->Size(&out->size);
-  if (code == drayline::io::kOk) return true;
-  std::cerr << "draybase: cannot read " << name << " (I/O result " << code
-            << ")\n";
-  return false;
+template <size_t N>
+std::string Signature(const std::array<uint8_t, N>& bytes) {
+  return std::string(bytes.begin(), bytes.begin() + 3);
 }
 
-// Reads len bytes at offset when they lie inside the file.
-bool ReadRange(OpenedFile& f, uint64_t offset, size_t len,
-               std::vector<uint8_t>* out) {
-  if (offset > f.size || f.size - offset < len) return false;
-  out->resize(len);
-  return drayline::ReadExact(*f.file, offset, *out) == drayline::io::kOk;
-}
-
-void DumpBaseHeader(const std::vector<uint8_t>& h) {
+void DumpBaseHeader(const drayline::JamBaseHeaderRecord& h) {
   std::cout << "Base header\n"
-            << "  Signature    " << std::string(h.begin(), h.begin() + 3)
-            << "\n  DateCreated  " << TimeText(DecodeFixed32(&h[jam::kBhDateCreated]))
-            << "\n  ModCounter   " << DecodeFixed32(&h[jam::kBhModCounter])
-            << "\n  ActiveMsgs   " << DecodeFixed32(&h[jam::kBhActiveMsgs])
-            << "\n  PasswordCRC  " << Hex32(DecodeFixed32(&h[jam::kBhPasswordCrc]))
-            << "\n  BaseMsgNum   " << DecodeFixed32(&h[jam::kBhBaseMsgNum])
-            << "\n";
+            << "  Signature    " << Signature(h.signature)
+            << "\n  DateCreated  " << TimeText(h.date_created)
+            << "\n  ModCounter   " << h.mod_counter
+            << "\n  ActiveMsgs   " << h.active_msgs
+            << "\n  PasswordCRC  " << Hex32(h.password_crc)
+            << "\n  BaseMsgNum   " << h.base_msg_num << "\n";
 }
 
-void DumpSubfields(const std::vector<uint8_t>& area) {
-  size_t pos = 0;
-  while (area.size() - pos >= jam::kSubfieldHeaderSize) {
-    const uint16_t id = DecodeFixed16(&area[pos]);
-    const uint32_t len = DecodeFixed32(&area[pos + 4]);
-    pos += jam::kSubfieldHeaderSize;
-    if (len > area.size() - pos) {
-      std::cout << "  (subfield " << id << " runs past its header)\n";
-      return;
-    }
-    std::cout << "  Subfield " << id << "  \""
-              << std::string(area.begin() + static_cast<long>(pos),
-                             area.begin() + static_cast<long>(pos + len))
-              << "\"\n";
-    pos += len;
+void DumpSubfields(const JamMessageHeaderRecord& h) {
+  if (!h.subfields_read) {
+    std::cout << "  (subfields lie outside the header file)\n";
+    return;
   }
+  for (const drayline::JamSubfieldRecord& sf : h.subfields) {
+    std::cout << "  Subfield " << sf.lo_id << "  \"" << sf.data << "\"\n";
+  }
+  if (h.overrun_id) std::cout << "  (subfield " << *h.overrun_id << " runs past its header)\n";
 }
 
-void DumpText(OpenedFile& text, uint32_t offset, uint32_t len) {
-  std::vector<uint8_t> bytes;
+void DumpText(const JamRecordReader& records, uint32_t offset, uint32_t len) {
+  std::string bytes;
   const size_t shown = std::min<size_t>(len, kMaxTextShown);
-  if (!ReadRange(text, offset, shown, &bytes)) {
+  if (!records.ReadText(offset, static_cast<uint32_t>(shown), &bytes).ok()) {
     std::cout << "  (text lies outside the text file)\n";
     return;
   }
   std::string line = "  | ";
-  for (uint8_t c : bytes) {
+  for (char c : bytes) {
     if (c == '\r') {
       std::cout << line << "\n";
       line = "  | ";
     } else if (c != '\n') {
-      line += static_cast<char>(c);
+      line += c;
     }
   }
   if (line.size() > 4) std::cout << line << "\n";
   if (shown < len) std::cout << "  (" << len - shown << " more bytes)\n";
 }
 
-void DumpMessage(OpenedFile& hdr, OpenedFile& text, uint32_t number,
-                 const jam::IndexRecord& index) {
-  std::cout << "Message " << number << "  (index: UserCRC "
-            << Hex32(index.UserCRC) << ", HdrOffset " << index.HdrOffset
-            << ")\n";
+void DumpMessage(const JamRecordReader& records, uint32_t number, const JamIndexRecord& index) {
+  std::cout << "Message " << number << "  (index: UserCRC " << Hex32(index.user_crc)
+            << ", HdrOffset " << index.hdr_offset << ")\n";
   if (index.deleted()) return;
-  std::vector<uint8_t> h;
-  if (!ReadRange(hdr, index.HdrOffset, jam::kFixedHeaderSize, &h)) {
+  JamMessageHeaderRecord h;
+  if (!records.ReadMessageHeader(index.hdr_offset, &h).ok()) {
     std::cout << "  (header lies outside the header file)\n";
     return;
   }
-  auto field = [&h](size_t offset) { return DecodeFixed32(&h[offset]); };
-  const uint32_t subfield_len = field(jam::kMhSubfieldLen);
-  std::cout << "  Signature " << std::string(h.begin(), h.begin() + 3)
-            << "  Revision " << DecodeFixed16(&h[jam::kMhRevision])
-            << "  MessageNumber " << field(jam::kMhMessageNumber)
-            << "  Attribute " << Hex32(field(jam::kMhAttribute)) << "\n"
-            << "  DateWritten   " << TimeText(field(jam::kMhDateWritten)) << "\n"
-            << "  DateProcessed " << TimeText(field(jam::kMhDateProcessed)) << "\n"
-            << "  TxtOffset " << field(jam::kMhTxtOffset) << "  TxtLen "
-            << field(jam::kMhTxtLen) << "  SubfieldLen " << subfield_len << "\n";
-  std::vector<uint8_t> area;
-  if (subfield_len > jam::kSubfieldAreaSize ||
-      !ReadRange(hdr, uint64_t{index.HdrOffset} + jam::kFixedHeaderSize,
-                 subfield_len, &area)) {
-    std::cout << "  (subfields lie outside the header file)\n";
-  } else {
-    DumpSubfields(area);
-  }
-  DumpText(text, field(jam::kMhTxtOffset), field(jam::kMhTxtLen));
+  std::cout << "  Signature " << Signature(h.signature) << "  Revision " << h.revision
+            << "  MessageNumber " << h.message_number << "  Attribute "
+            << Hex32(h.attribute) << "\n"
+            << "  DateWritten   " << TimeText(h.date_written) << "\n"
+            << "  DateProcessed " << TimeText(h.date_processed) << "\n"
+            << "  TxtOffset " << h.txt_offset << "  TxtLen " << h.txt_len
+            << "  SubfieldLen " << h.subfield_len << "\n";
+  DumpSubfields(h);
+  DumpText(records, h.txt_offset, h.txt_len);
 }
 
 }  // namespace
@@ -157,32 +112,23 @@ int RunDump(CommandArgs args) {
     std::cerr << "usage: draybase dump BASE   (the base path without extension)\n";
     return kExitUsage;
   }
-  const std::string& base = args[0];
-  OpenedFile hdr, text, index;
-  if (!OpenForDump(base + std::string(jam::kHeaderExt), &hdr) ||
-      !OpenForDump(base + std::string(jam::kTextExt), &text) ||
-      !OpenForDump(base + std::string(jam::kIndexExt), &index)) {
+  drayline::Status status;
+  const std::unique_ptr<JamRecordReader> records = JamRecordReader::Open(args[0], &status);
+  if (records == nullptr) {
+    std::cerr << "draybase: " << status.text() << "\n";
     return kExitFailed;
   }
-  std::vector<uint8_t> header;
-  if (!ReadRange(hdr, 0, jam::kBaseHeaderSize, &header)) {
-    std::cerr << "draybase: " << base << ".jhr has no whole base header\n";
-    return kExitFailed;
-  }
-  DumpBaseHeader(header);
-  const uint32_t base_msg_num = DecodeFixed32(&header[jam::kBhBaseMsgNum]);
-  const uint64_t records = index.size / jam::kIndexRecordSize;
-  std::vector<uint8_t> raw;
-  for (uint64_t first = 0; first < records; first += kIndexChunk) {
-    const uint64_t n = std::min<uint64_t>(kIndexChunk, records - first);
-    if (!ReadRange(index, first * jam::kIndexRecordSize,
-                   n * jam::kIndexRecordSize, &raw)) {
-      std::cerr << "draybase: cannot read " << base << ".jdx\n";
+  DumpBaseHeader(records->base_header());
+  const uint32_t base_msg_num = records->base_header().base_msg_num;
+  std::vector<JamIndexRecord> chunk;
+  for (uint64_t first = 0; first < records->index_count(); first += kIndexChunk) {
+    status = records->ReadIndex(first, kIndexChunk, &chunk);
+    if (!status.ok()) {
+      std::cerr << "draybase: " << status.text() << "\n";
       return kExitFailed;
     }
-    for (uint64_t i = 0; i < n; ++i) {
-      DumpMessage(hdr, text, base_msg_num + static_cast<uint32_t>(first + i),
-                  jam::DecodeIndexRecord(&raw[i * jam::kIndexRecordSize]));
+    for (size_t i = 0; i < chunk.size(); ++i) {
+      DumpMessage(*records, base_msg_num + static_cast<uint32_t>(first + i), chunk[i]);
     }
   }
   return kExitOk;

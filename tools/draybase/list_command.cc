@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "draybase/arguments.h"
 #include "draybase/base_access.h"
 #include "draybase/commands.h"
 #include "draybase/json.h"
+#include "draybase/listing.h"
 
 namespace draybase {
 
@@ -15,14 +17,14 @@ int RunList(CommandArgs args) {
   Arguments a;
   if (!ParseArguments("list", args, 1, 1, false, &a)) return kExitUsage;
   int status = kExitOk;
-  auto base = OpenMessageBase(a.positional[0], &status);
-  if (base == nullptr) return status;
+  const auto opened = OpenBase(a.positional[0], &status);
+  if (opened == nullptr) return status;
+  drayline::MessageBase& base = opened->Raw();
   std::vector<MessageSummary> messages;
-  for (base->SeekFirst(1); base->SeekFound(); base->SeekNext()) {
-    base->ReadHeader();
-    messages.push_back(Summarize(*base));
+  for (base.SeekFirst(1); base.SeekFound(); base.SeekNext()) {
+    base.ReadHeader();
+    messages.push_back(Summarize(base));
   }
-  base->CloseBase();
   if (a.json) {
     std::vector<std::string> objects;
     for (const MessageSummary& m : messages) objects.push_back(SummaryJson(m).str());
@@ -37,16 +39,16 @@ int RunMail(CommandArgs args) {
   Arguments a;
   if (!ParseArguments("mail", args, 2, 3, false, &a)) return kExitUsage;
   int status = kExitOk;
-  auto base = OpenMessageBase(a.positional[0], &status);
-  if (base == nullptr) return status;
+  const auto opened = OpenBase(a.positional[0], &status);
+  if (opened == nullptr) return status;
+  drayline::MessageBase& base = opened->Raw();
   const std::string alias = a.positional.size() > 2 ? a.positional[2] : "";
   std::vector<MessageSummary> messages;
-  for (base->SeekFirstForUser(a.positional[1], alias); base->ForUserFound();
-       base->SeekNextForUser()) {
-    base->ReadHeader();
-    messages.push_back(Summarize(*base));
+  for (base.SeekFirstForUser(a.positional[1], alias); base.ForUserFound();
+       base.SeekNextForUser()) {
+    base.ReadHeader();
+    messages.push_back(Summarize(base));
   }
-  base->CloseBase();
   if (a.json) {
     std::vector<std::string> numbers;
     for (const MessageSummary& m : messages) numbers.push_back(std::to_string(m.number));

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "draybase/commands.h"
-#include "support/clock.h"
 
 namespace draybase {
 namespace {
@@ -35,6 +34,9 @@ constexpr Command kCommands[] = {
     {"delete", "BASE NUM [--json]", "delete a message", RunDelete},
     {"lastread", "BASE USER [NUM] [--json]",
      "show a user's last-read pointer, or set it to NUM", RunLastRead},
+    {"check", "BASE... [--json]",
+     "verify every structural rule of each base (exit 1 when one is damaged)",
+     RunCheck},
 };
 
 int Usage() {
@@ -53,8 +55,6 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace draybase;
-  // A program of its own: dates read month/day/year.
-  drayline::SetDefaultDateStyle(1);
   if (argc < 2) return Usage();
   const std::string_view name = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);

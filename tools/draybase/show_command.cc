@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "draybase/arguments.h"
 #include "draybase/base_access.h"
 #include "draybase/commands.h"
 #include "draybase/json.h"
-#include "support/strings.h"
+#include "draybase/listing.h"
+#include "drayline/message.h"
 
 namespace draybase {
 
@@ -18,10 +20,11 @@ constexpr int32_t kDefaultWidth = 79;
 // Lines of a short string; a width of 0 would never reach the end.
 constexpr int32_t kMaxWidth = 255;
 
+// The address in its zone:net/node.point text; "" when none is stored.
 std::string Address(drayline::MessageBase& base, bool origin) {
   drayline::NetAddress addr;
   origin ? base.GetOrig(addr) : base.GetDest(addr);
-  return addr == drayline::NetAddress() ? "" : drayline::AddressText(addr);
+  return addr == drayline::NetAddress() ? "" : drayline::FormatAddress(addr);
 }
 
 void PrintHeader(drayline::MessageBase& base, const MessageSummary& m) {
@@ -37,6 +40,14 @@ void PrintHeader(drayline::MessageBase& base, const MessageSummary& m) {
   std::cout << "Date:    " << Printable(m.date) << " " << Printable(m.time) << "\n";
   field("Attr:    ", m.attributes);
   std::cout << "Length:  " << m.length << "\n\n";
+}
+
+// The text of the loaded message, wrapped at width by the library.
+std::vector<std::string> TextLines(drayline::MessageBase& base, int32_t width) {
+  std::vector<std::string> lines;
+  base.BeginTextRead();
+  while (!base.EndOfText()) lines.push_back(base.GetTextLine(static_cast<uint16_t>(width)));
+  return lines;
 }
 
 }  // namespace
@@ -56,22 +67,20 @@ int RunShow(CommandArgs args) {
     return kExitUsage;
   }
   int status = kExitOk;
-  auto base = OpenMessageBase(a.positional[0], &status);
-  if (base == nullptr) return status;
-  if (!SeekMessage(*base, a.positional[0], *num)) return kExitUsage;
-  const MessageSummary summary = Summarize(*base);
-  std::vector<std::string> lines;
-  base->BeginTextRead();
-  while (!base->EndOfText()) lines.push_back(base->GetTextLine(static_cast<uint16_t>(*width)));
+  const auto opened = OpenBase(a.positional[0], &status);
+  if (opened == nullptr) return status;
+  drayline::MessageBase& base = opened->Raw();
+  if (!SeekMessage(base, a.positional[0], *num)) return kExitUsage;
+  const MessageSummary summary = Summarize(base);
+  const std::vector<std::string> lines = TextLines(base, *width);
   if (a.json) {
     std::vector<std::string> texts;
     for (const std::string& line : lines) texts.push_back(JsonString(line));
     std::cout << SummaryJson(summary).AddRaw("lines", JsonArray(texts)).str() << "\n";
   } else {
-    PrintHeader(*base, summary);
+    PrintHeader(base, summary);
     for (const std::string& line : lines) std::cout << Printable(line) << "\n";
   }
-  base->CloseBase();
   return kExitOk;
 }
 

@@ -1,0 +1,62 @@
+// JamIndex: a window of up to 200 consecutive records of a JAM index file
+// (".jdx"), through which the cursor and the search read the index.
+//
+// The window is reloaded only when a record outside it is asked for, a
+// reload starting 30 records before that one so that small steps back stay
+// inside. It is a snapshot: records that another program changes inside a
+// loaded window are seen only once the window moves; the stores read and
+// write the file directly and keep the window's copy in step (Update).
+
+#ifndef DRAYLINE_JAM_JAM_INDEX_H_
+#define DRAYLINE_JAM_JAM_INDEX_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "drayline/io_result.h"
+#include "jam/jam_format.h"
+#include "support/env.h"
+
+namespace drayline::jam {
+
+class JamIndex {
+ public:
+  JamIndex() : window_(new IndexRecord[kIndexWindowRecords]()) {}
+
+  // Forgets the records held (a base is opened).
+  void Drop();
+  // True when record (0-based) exists in file and is held, loading the
+  // window around it when needed. *code receives the I/O result of a load
+  // (kNotOpen without a file); a record past the end is no error.
+  bool Present(File* file, int64_t record, IoResult* code) {
+    *code = io::kOk;
+    return record >= 0 && (Holds(record) || Reload(file, record, code));
+  }
+  bool Holds(int64_t record) const {
+    return record >= first_ && record < first_ + count_;
+  }
+  // Record `record`, which Holds must have found.
+  const IndexRecord& At(int64_t record) const {
+    return window_[static_cast<size_t>(record - first_)];
+  }
+  // The window's copy of a record a store has just written.
+  void Update(int64_t record, const IndexRecord& entry);
+  // One past the last record held.
+  int64_t WindowEnd() const { return first_ + count_; }
+
+  // Whole records in file (0 when it cannot be asked).
+  static int64_t RecordCount(File* file);
+
+ private:
+  IoResult Load(File* file);
+  // Loads the window around record; true when it then holds it.
+  bool Reload(File* file, int64_t record, IoResult* code);
+
+  std::unique_ptr<IndexRecord[]> window_;
+  int64_t first_ = 0;
+  int64_t count_ = 0;
+};
+
+}  // namespace drayline::jam
+
+#endif  // DRAYLINE_JAM_JAM_INDEX_H_

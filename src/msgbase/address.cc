@@ -1,0 +1,55 @@
+// The text form of a network address, as the bases store it (JAM keeps
+// addresses as subfields of this form).
+
+#include <algorithm>
+
+#include "drayline/message.h"
+#include "support/clock.h"
+#include "support/strings.h"
+
+namespace drayline {
+
+namespace {
+
+constexpr size_t kAddressTextMax = 20;
+
+// Characters from..to (1-based, inclusive) of text; empty when to < from.
+std::string_view Range(std::string_view text, size_t from, size_t to) {
+  if (to < from || from > text.size()) return {};
+  return text.substr(from - 1, std::min(to, text.size()) - from + 1);
+}
+
+uint16_t Number(std::string_view text) {
+  return static_cast<uint16_t>(StrToInt(text));
+}
+
+}  // namespace
+
+std::string FormatAddress(const NetAddress& addr) {
+  std::string text = Fit(IntToStr(addr.zone) + ":" + IntToStr(addr.net) +
+                             "/" + IntToStr(addr.node),
+                         kAddressTextMax);
+  if (addr.point != 0) {
+    text = Fit(text + "." + IntToStr(addr.point), kAddressTextMax);
+  }
+  return text;
+}
+
+bool ParseAddress(std::string_view text, NetAddress* addr) {
+  size_t c = text.find(':');
+  size_t s = text.find('/');
+  size_t p = text.find('.');
+  if (c == std::string_view::npos || s == std::string_view::npos) return false;
+  // 1-based positions, as the text form is described.
+  c += 1;
+  s += 1;
+  const bool has_point = p != std::string_view::npos;
+  p = has_point ? p + 1 : text.size() + 1;
+  addr->zone = Number(Range(text, 1, c - 1));
+  addr->net = Number(Range(text, c + 1, s - 1));
+  addr->node = Number(Range(text, s + 1, p - 1));
+  addr->point = has_point ? Number(Range(text, p + 1, text.size())) : 0;
+  return true;
+}
+
+}  // namespace drayline

@@ -1,0 +1,72 @@
+// EngineMessageBase: the cursor, loading a message and reading its text.
+
+#include "msgbase/engine_message_base.h"
+#include "msgbase/line_reader.h"
+#include "support/strings.h"
+
+namespace drayline {
+
+namespace {
+
+// An operation's own copy of a string argument is a short string.
+std::string_view Short(std::string_view s) {
+  return s.substr(0, kShortStringMax);
+}
+
+}  // namespace
+
+void EngineMessageBase::SeekFirst(int32_t num) {
+  Note(engine_->SeekFirst(num));
+}
+
+void EngineMessageBase::SeekNext() { Note(engine_->SeekNext()); }
+
+void EngineMessageBase::SeekPrior() { Note(engine_->SeekPrior()); }
+
+void EngineMessageBase::SetMsgLoc(int32_t loc) {
+  Note(engine_->SetMsgLoc(loc));
+}
+
+void EngineMessageBase::SeekFirstForUser(std::string_view name,
+                                         std::string_view alias) {
+  // The match is loaded with the header the search read of it.
+  Note(engine_->SeekFirstForUser(Short(name), Short(alias), &header_));
+}
+
+void EngineMessageBase::SeekNextForUser() {
+  Note(engine_->SeekNextForUser(&header_));
+}
+
+void EngineMessageBase::ReadHeader() {
+  LineOpen = false;
+  Note(engine_->ReadHeader(&header_));
+}
+
+void EngineMessageBase::BeginTextRead() {
+  LineOpen = false;
+  Note(engine_->BeginText());
+}
+
+uint8_t EngineMessageBase::GetChar() {
+  const uint8_t c = engine_->Text().GetChar();
+  NoteTextRead();
+  return c;
+}
+
+std::string EngineMessageBase::GetTextLine(uint16_t max_len) {
+  std::string line =
+      ReadTextLine(engine_->Text(), rules_.lines, max_len, &LineOpen);
+  NoteTextRead();
+  return line;
+}
+
+int32_t EngineMessageBase::GetNextReply() {
+  return rules_.held.next_reply ? header_.next_reply : 0;
+}
+
+bool EngineMessageBase::IsEchoed() {
+  // A format without the flag passes every message on.
+  return rules_.held.echoed ? header_.echoed : true;
+}
+
+}  // namespace drayline

@@ -1,0 +1,51 @@
+// What a checker needs of a base's files without knowing their format:
+// their sizes, a fingerprint of them, and exact reads by the name a
+// problem gives a file.
+
+#ifndef DRAYLINE_SUPPORT_FILE_SET_H_
+#define DRAYLINE_SUPPORT_FILE_SET_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drayline/status.h"
+#include "support/env.h"
+
+namespace drayline {
+
+// The size of a file that is missing or whose size cannot be had.
+constexpr uint64_t kAbsentFile = UINT64_MAX;
+
+// A file of a base under the name problems give it; file may be null (the
+// file is missing). The file is not owned.
+struct NamedFile {
+  std::string_view name;
+  File* file;
+};
+
+// file's size, or kAbsentFile.
+uint64_t SizeOrAbsent(File* file);
+
+// Appends to *out (after clearing it) what every locked change of a base
+// alters: each file's size (8 bytes, kAbsentFile when missing), whether
+// journal_path exists, and the first head_size bytes of head (the base
+// header or control record, as far as the file has them). Fails with the
+// status of a failed read of head.
+Status FingerprintFiles(Env* env, std::span<const NamedFile> files,
+                        const std::string& journal_path, File& head,
+                        std::string_view head_name, size_t head_size,
+                        std::vector<uint8_t>* out);
+
+// Reads out.size() bytes at offset of the file named name; kInvalidArgument
+// when no file of files has that name, the read's status when it fails or
+// is short.
+Status ReadNamedFile(std::span<const NamedFile> files, std::string_view name,
+                     uint64_t offset, std::span<uint8_t> out);
+
+}  // namespace drayline
+
+#endif  // DRAYLINE_SUPPORT_FILE_SET_H_
