@@ -372,14 +372,6 @@ Status BaseScan::ScanLastRead() {
   return Status::Ok();
 }
 
-// Opens name read-only when it exists; a missing file leaves *file null.
-Status OpenIfPresent(Env* env, const std::string& name, const std::string& shown,
-                     std::unique_ptr<File>* file) {
-  if (!env->Exists(name)) return Status::Ok();
-  const IoResult r = env->Open(name, OpenMode::kReadOnly, file);
-  return r == io::kOk ? Status::Ok() : Status::FromIo(r, "opening " + shown);
-}
-
 }  // namespace
 
 Status JamChecker::Open(Env* env, std::string_view path,
@@ -393,13 +385,11 @@ Status JamChecker::Open(Env* env, std::string_view path,
   files.jlr_name = shown + std::string(kLastReadExt);
   files.journal_path = full + std::string(kJournalSuffix);
   bool lockable = true;
-  const std::string jhr = full + std::string(kHeaderExt);
-  IoResult r = env->Open(jhr, OpenMode::kReadWrite, &files.jhr);
-  if (r == io::kAccessDenied) {
-    lockable = false;
-    r = env->Open(jhr, OpenMode::kReadOnly, &files.jhr);
+  if (Status s = OpenLockFile(env, full + std::string(kHeaderExt), files.jhr_name,
+                              &files.jhr, &lockable);
+      !s.ok()) {
+    return s;
   }
-  if (r != io::kOk) return Status::FromIo(r, "opening " + files.jhr_name);
   Status s = OpenIfPresent(env, full + std::string(kTextExt), files.jdt_name, &files.jdt);
   if (s.ok())
     s = OpenIfPresent(env, full + std::string(kIndexExt), files.jdx_name, &files.jdx);

@@ -442,13 +442,6 @@ int64_t FrameScan::UidAt(int32_t frame) const {
   return entries_[it->second].Uid;
 }
 
-Status OpenIfPresent(Env* env, const std::string& name, const std::string& shown,
-                     std::unique_ptr<File>* file) {
-  if (!env->Exists(name)) return Status::Ok();
-  const IoResult r = env->Open(name, OpenMode::kReadOnly, file);
-  return r == io::kOk ? Status::Ok() : Status::FromIo(r, "opening " + shown);
-}
-
 }  // namespace
 
 Status SquishChecker::Open(Env* env, std::string_view path,
@@ -461,13 +454,11 @@ Status SquishChecker::Open(Env* env, std::string_view path,
   files.sql_name = shown + std::string(kLastReadExt);
   files.journal_path = full + std::string(kJournalSuffix);
   bool lockable = true;
-  const std::string sqd = full + std::string(kDataExt);
-  IoResult r = env->Open(sqd, OpenMode::kReadWrite, &files.sqd);
-  if (r == io::kAccessDenied) {
-    lockable = false;
-    r = env->Open(sqd, OpenMode::kReadOnly, &files.sqd);
+  if (Status s = OpenLockFile(env, full + std::string(kDataExt), files.sqd_name,
+                              &files.sqd, &lockable);
+      !s.ok()) {
+    return s;
   }
-  if (r != io::kOk) return Status::FromIo(r, "opening " + files.sqd_name);
   Status s =
       OpenIfPresent(env, full + std::string(kIndexExt), files.sqi_name, &files.sqi);
   if (s.ok()) {

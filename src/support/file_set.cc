@@ -44,4 +44,24 @@ Status ReadNamedFile(std::span<const NamedFile> files, std::string_view name,
   return Status::InvalidArgument("no such file of the base: " + std::string(name));
 }
 
+Status OpenIfPresent(Env* env, const std::string& name, std::string_view shown,
+                     std::unique_ptr<File>* file) {
+  if (!env->Exists(name)) return Status::Ok();
+  const IoResult r = env->Open(name, OpenMode::kReadOnly, file);
+  return r == io::kOk ? Status::Ok()
+                      : Status::FromIo(r, "opening " + std::string(shown));
+}
+
+Status OpenLockFile(Env* env, const std::string& name, std::string_view shown,
+                    std::unique_ptr<File>* file, bool* lockable) {
+  *lockable = true;
+  IoResult r = env->Open(name, OpenMode::kReadWrite, file);
+  if (r == io::kAccessDenied) {
+    *lockable = false;
+    r = env->Open(name, OpenMode::kReadOnly, file);
+  }
+  return r == io::kOk ? Status::Ok()
+                      : Status::FromIo(r, "opening " + std::string(shown));
+}
+
 }  // namespace drayline

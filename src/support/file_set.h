@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -45,6 +46,17 @@ Status FingerprintFiles(Env* env, std::span<const NamedFile> files,
 // is short.
 Status ReadNamedFile(std::span<const NamedFile> files, std::string_view name,
                      uint64_t offset, std::span<uint8_t> out);
+
+// Opens name read-only when it exists; a missing file leaves *file null.
+// shown is the name failures give the file.
+Status OpenIfPresent(Env* env, const std::string& name, std::string_view shown,
+                     std::unique_ptr<File>* file);
+
+// Opens the file whose byte 0 is a base's lock: read-write when the system
+// allows it (a lock needs a handle that may write; *lockable true), else
+// read-only (*lockable false).
+Status OpenLockFile(Env* env, const std::string& name, std::string_view shown,
+                    std::unique_ptr<File>* file, bool* lockable);
 
 }  // namespace drayline
 
