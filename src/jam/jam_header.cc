@@ -8,6 +8,7 @@
 
 #include "support/clock.h"
 #include "support/dates.h"
+#include "support/strings.h"
 
 namespace drayline::jam {
 
@@ -52,37 +53,21 @@ constexpr ByteFlags MakeByteFlags() {
 constexpr ByteFlags kByteFlags = MakeByteFlags();
 static_assert(kAttrConfirmRequest < (1u << 24), "every flag bit lies in the low three bytes");
 
-// Writes n (below 100) as two digits at out.
-void PutTwoDigits(char* out, uint32_t n) {
-  out[0] = static_cast<char>('0' + n / 10 % 10);
-  out[1] = static_cast<char>('0' + n % 10);
-}
-
 // DateText (month-day-year, the year's last two digits) and TimeText
-// (hour:minute) of a DateWritten, as dt. A 32-bit time lies in the years 1970 to
-// 2106, so the texts are always 8 and 5 characters long. A list makes them
+// (hour:minute) of a DateWritten, as dt. A 32-bit time lies in the years 1970
+// to 2106, so the texts are always 8 and 5 characters long. A list makes them
 // for every message: they are written into the strings' own storage.
-// text into *out; a text of the length *out has is copied over it, which
-// saves the general assignment for every message of a list.
-void Overwrite(std::string_view text, std::string* out) {
-  if (out->size() == text.size()) {
-    std::memcpy(out->data(), text.data(), text.size());
-  } else {
-    out->assign(text);
-  }
-}
-
 void SetWrittenTexts(const DateTimeRecord& dt, std::string* date, std::string* time) {
   char text[8];
   PutTwoDigits(text, dt.Month);
   PutTwoDigits(text + 3, dt.Day);
   PutTwoDigits(text + 6, dt.Year % 100u);
   text[2] = text[5] = '-';
-  Overwrite(std::string_view(text, 8), date);
+  OverwriteString(std::string_view(text, 8), date);
   PutTwoDigits(text, dt.Hour);
   PutTwoDigits(text + 3, dt.Minute);
   text[2] = ':';
-  Overwrite(std::string_view(text, 5), time);
+  OverwriteString(std::string_view(text, 5), time);
 }
 
 uint16_t TwoDigitField(const std::string& text, size_t pos) {

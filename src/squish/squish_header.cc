@@ -77,22 +77,6 @@ void AssignCStr(std::span<const uint8_t> field, size_t max_len, std::string* out
   out->assign(reinterpret_cast<const char*>(field.data()), len);
 }
 
-// Two decimal digits of n, which is below 100.
-void PutTwoDigits(char* out, unsigned n) {
-  out[0] = static_cast<char>('0' + n / 10);
-  out[1] = static_cast<char>('0' + n % 10);
-}
-
-// text into *out; a text of the length *out has is copied over it, which
-// saves the general assignment for every message of a list.
-void Overwrite(std::string_view text, std::string* out) {
-  if (out->size() == text.size()) {
-    std::memcpy(out->data(), text.data(), text.size());
-  } else {
-    out->assign(text);
-  }
-}
-
 // "aa/bb/cc" into *out, whose storage is reused.
 void AssignDateText(unsigned a, unsigned b, unsigned c, std::string* out) {
   char text[8];
@@ -100,7 +84,7 @@ void AssignDateText(unsigned a, unsigned b, unsigned c, std::string* out) {
   PutTwoDigits(text + 3, b);
   PutTwoDigits(text + 6, c);
   text[2] = text[5] = '/';
-  Overwrite(std::string_view(text, sizeof text), out);
+  OverwriteString(std::string_view(text, sizeof text), out);
 }
 
 LocalDateTime LocalOf(uint32_t stored) {
@@ -189,7 +173,7 @@ void MakeDateTexts(HeaderFields* fields, uint8_t style) {
   PutTwoDigits(time + 3, dt.Minute);
   PutTwoDigits(time + 6, dt.Second);
   time[2] = time[5] = ':';
-  Overwrite(std::string_view(time, sizeof time), &fields->time_text);
+  OverwriteString(std::string_view(time, sizeof time), &fields->time_text);
 }
 
 void MakeLocalDates(HeaderFields* fields) {

@@ -1,6 +1,7 @@
 #include "support/strings.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "support/clock.h"
 
@@ -40,6 +41,19 @@ void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field) {
   size_t n = std::min(s.size(), max_len - 1);
   std::copy_n(s.begin(), n, field.begin());
   field[n] = 0;
+}
+
+void PutTwoDigits(char* out, unsigned n) {
+  out[0] = static_cast<char>('0' + n / 10 % 10);
+  out[1] = static_cast<char>('0' + n % 10);
+}
+
+void OverwriteString(std::string_view text, std::string* out) {
+  if (out->size() == text.size()) {
+    std::memcpy(out->data(), text.data(), text.size());
+  } else {
+    out->assign(text);
+  }
 }
 
 }  // namespace drayline

@@ -29,6 +29,12 @@ std::string CStrToStr(std::span<const uint8_t> field, size_t max_len);
 // into field; bytes after the NUL are left as they were.
 void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field);
 
+// Writes n (below 100) as two decimal digits at out.
+void PutTwoDigits(char* out, unsigned n);
+// Puts text into *out, copying over its storage when the lengths agree (a
+// listing makes such texts for every message).
+void OverwriteString(std::string_view text, std::string* out);
+
 }  // namespace drayline
 
 #endif  // DRAYLINE_SUPPORT_STRINGS_H_
