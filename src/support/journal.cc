@@ -78,9 +78,17 @@ bool DecodePayload(std::span<const uint8_t> p, JournalRecord* record) {
 }  // namespace
 
 uint32_t JournalChecksum(std::span<const uint8_t> bytes) {
-  uint32_t h = 2166136261u;
-  for (uint8_t b : bytes) h = (h ^ b) * 16777619u;
-  return h;
+  // Eight bytes a step: every change seals a record holding the old bytes
+  // of what it overwrites (a whole base header), so the byte-at-a-time
+  // form was a large part of the journal's cost. Each step is a bijection
+  // of the state, so changing any one word changes the 64-bit state.
+  constexpr uint64_t kBasis = 0xcbf29ce484222325ull;
+  constexpr uint64_t kPrime = 0x100000001b3ull;
+  uint64_t h = kBasis ^ bytes.size();
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) h = (h ^ GetFixed64(bytes.data() + i)) * kPrime;
+  for (; i < bytes.size(); ++i) h = (h ^ bytes[i]) * kPrime;
+  return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 size_t JournalEncoder::Open(JournalKind kind, size_t size) {

@@ -83,7 +83,8 @@ class JournalEncoder {
   std::vector<uint8_t> buffer_;
 };
 
-// The checksum of a record's payload (FNV-1a, 32 bits).
+// The checksum of a record's payload (32 bits, from a 64-bit multiply-xor
+// hash over eight bytes at a time).
 uint32_t JournalChecksum(std::span<const uint8_t> bytes);
 
 // A journal as read: its fingerprint, its files' names by id, and its size
