@@ -27,6 +27,10 @@ class ChangeObserver {
   virtual void ChangeBegins() = 0;
   // The change is complete or undone and its journal gone.
   virtual void ChangeEnds() = 0;
+  // Another program has held the lock for about a second and the change
+  // goes on waiting for it (as long as about 15 s in all); told once per
+  // wait, so that a program can say why it seems to hang.
+  virtual void LockWaits() {}
 };
 
 struct ChangeOptions {

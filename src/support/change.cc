@@ -10,13 +10,16 @@ namespace drayline {
 Status Change::Begin(Env* env, File& guard, const ChangeSetup* setup,
                      std::unique_ptr<Change>* out, bool lock_held) {
   out->reset();
+  ChangeObserver* observer = setup != nullptr ? setup->options.observer : nullptr;
   if (!lock_held) {
-    const IoResult code = LockWithRetry(env, guard, 0, 1);
+    const auto waiting = [observer] {
+      if (observer != nullptr) observer->LockWaits();
+    };
+    const IoResult code = LockWithRetry(env, guard, 0, 1, waiting);
     if (code == io::kLockViolation) return Status::Locked();
     if (code != io::kOk) return Status::FromIo(code, "taking the lock");
   }
   std::unique_ptr<Change> change(new Change(env, guard, setup, /*took_lock=*/!lock_held));
-  ChangeObserver* observer = setup != nullptr ? setup->options.observer : nullptr;
   if (observer != nullptr) {
     observer->ChangeBegins();
     change->began_ = true;

@@ -16,6 +16,9 @@
 #define DRAYBASE_SIGNAL_HOLD_H_
 
 #include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "drayline/change_options.h"
 
@@ -38,11 +41,21 @@ class SignalHold final : public drayline::ChangeObserver {
   void ChangeEnds() override {
     if (depth_ > 0 && --depth_ == 0) sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
   }
+  // Says once on a terminal why the command seems to hang; a script
+  // reading standard error gets only the failure, if the wait fails.
+  void LockWaits() override {
+    if (told_of_wait_ || isatty(STDERR_FILENO) == 0) return;
+    told_of_wait_ = true;
+    static constexpr char kNotice[] =
+        "draybase: waiting for the lock held by another program\n";
+    std::fwrite(kNotice, 1, sizeof kNotice - 1, stderr);
+  }
 
  private:
   sigset_t ending_;
   sigset_t saved_mask_;
   int depth_ = 0;  // changes begun and not yet ended
+  bool told_of_wait_ = false;
 };
 
 // The process's hold, made at the first call (which ignores SIGXFSZ).
