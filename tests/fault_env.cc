@@ -39,6 +39,7 @@ class FaultFile final : public File {
     return base_->Unlock(offset, length);
   }
   IoResult Close() override { return base_->Close(); }
+  IoResult Sync() override { return base_->Sync(); }
 
  private:
   std::unique_ptr<File> base_;

@@ -26,6 +26,7 @@ constexpr IoResult kNotAssigned = 102;
 constexpr IoResult kNotOpen = 103;
 constexpr IoResult kNotOpenForInput = 104;
 constexpr IoResult kNotOpenForOutput = 105;
+constexpr IoResult kSymbolicLink = 150;  // a base file that is a symbolic link
 // Codes of the shared file routines.
 constexpr IoResult kNoZeroBlock = 10;      // ExtendFile could not get memory
 constexpr IoResult kNoSuchFile = 8888;     // LoadFileAt on a missing file

@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "drayline/change_options.h"
 #include "drayline/status.h"
 
 namespace drayline {
@@ -176,6 +177,11 @@ class MessageBase {
   // message starts with (from the clock). kNone, the default, gives "".
   // The style belongs to this object alone; the default ignores it.
   virtual void SetDateStyle(DateStyle /*style*/) {}
+
+  // How every later change to the base records and flushes itself, and who
+  // is told when each begins and ends (drayline/change_options.h). The
+  // default ignores them.
+  virtual void SetChangeOptions(const ChangeOptions& /*options*/) {}
 
  protected:
   // Text line state shared by the formats' text operations.

@@ -2,13 +2,25 @@
 
 #include <cstring>
 
+#include "drayline/check.h"
 #include "support/clock.h"
 #include "support/dates.h"
 #include "support/file_access.h"
+#include "support/file_set.h"
+#include "support/journal.h"
 
 namespace drayline::jam {
 
 namespace {
+
+std::array<uint8_t, kBaseHeaderSize> FreshBaseHeader(Env* env) {
+  std::array<uint8_t, kBaseHeaderSize> header{};
+  std::memcpy(header.data() + kBhSignature, "JAM", 4);
+  EncodeFixed32(header.data() + kBhDateCreated, PackedToUnix(CurrentPackedDateTime(env)));
+  EncodeFixed32(header.data() + kBhPasswordCrc, kNoCrc);
+  EncodeFixed32(header.data() + kBhBaseMsgNum, 1);
+  return header;
+}
 
 // The status of a failed lock step, with the number every store of this
 // base has always answered for it.
@@ -23,6 +35,23 @@ Status LockResult(IoResult code, const std::string& name) {
 
 }  // namespace
 
+void JamBaseFiles::SetPath(std::string_view path) {
+  path_ = std::string(path);
+  setup_.journal = path_ + std::string(kJournalSuffix);
+  setup_.fingerprint_size = kBaseHeaderSize;
+  setup_.files = {{nullptr, FileName(kHeaderExt)},
+                 {nullptr, FileName(kTextExt)},
+                 {nullptr, FileName(kIndexExt)}};
+  NameFilesForChange();
+}
+
+void JamBaseFiles::NameFilesForChange() {
+  if (setup_.files.size() != 3) return;
+  setup_.files[0].file = header_.get();
+  setup_.files[1].file = text_.get();
+  setup_.files[2].file = index_.get();
+}
+
 std::string JamBaseFiles::FileName(std::string_view ext) const {
   return path_ + std::string(ext);
 }
@@ -32,7 +61,8 @@ bool JamBaseFiles::Exists() const { return FileExists(env_, FileName(kHeaderExt)
 Status JamBaseFiles::OpenFile(std::string_view ext, OpenMode mode,
                               std::unique_ptr<File>* file) const {
   const std::string name = FileName(ext);
-  return Status::FromIo(RetryOpen(env_, name, mode, file), "opening " + name);
+  const IoResult code = RetryOpen(env_, name, mode | OpenMode::kNoFollow, file);
+  return code == io::kOk ? Status::Ok() : OpenFailure(code, name);
 }
 
 Status JamBaseFiles::ReadBaseHeader() {
@@ -49,10 +79,13 @@ Status JamBaseFiles::ReadBaseHeader() {
 Status JamBaseFiles::Open() {
   Close();
   Status s = OpenFile(kHeaderExt, OpenMode::kReadWrite, &header_);
+  // Nothing is read before a change cut short is taken back.
+  if (s.ok()) s = RecoverIfPending(env_, setup_.journal, *header_, setup_.options.sync);
   if (s.ok()) s = ReadBaseHeader();
   if (s.ok()) s = OpenFile(kTextExt, OpenMode::kReadWrite, &text_);
   if (s.ok()) s = OpenFile(kIndexExt, OpenMode::kReadWrite, &index_);
   if (!s.ok()) Close();  // a half-open base is never used
+  NameFilesForChange();
   return s;
 }
 
@@ -62,6 +95,7 @@ void JamBaseFiles::Close() {
   header_.reset();
   text_.reset();
   index_.reset();
+  NameFilesForChange();
 }
 
 Status JamBaseFiles::CreateFile(std::string_view ext, std::unique_ptr<File>* file) const {
@@ -69,7 +103,8 @@ Status JamBaseFiles::CreateFile(std::string_view ext, std::unique_ptr<File>* fil
   // being made or used by another program, and is opened, never truncated.
   const std::string name = FileName(ext);
   bool exists = false;
-  const IoResult code = RetryOpen(env_, name, OpenMode::kCreateExclusive, file, &exists);
+  const IoResult code =
+      RetryOpen(env_, name, OpenMode::kCreateExclusive | OpenMode::kNoFollow, file, &exists);
   if (code == io::kOk || !exists) return Status::FromIo(code, "creating " + name);
   return OpenFile(ext, OpenMode::kReadWrite, file);
 }
@@ -77,18 +112,29 @@ Status JamBaseFiles::CreateFile(std::string_view ext, std::unique_ptr<File>* fil
 Status JamBaseFiles::WriteFreshBaseHeader(File& header_file) const {
   // Only into a file still too short to hold a base header, under the
   // lock: another creator may have written one since we looked.
+  ChangeSetup setup = setup_;
+  setup.files = {{&header_file, FileName(kHeaderExt)}};
   std::unique_ptr<Change> change;
-  Status s = Change::Begin(env_, header_file, &change);
+  Status s = Change::Begin(env_, header_file, &setup, &change);
   uint64_t size = 0;
   if (s.ok()) s = change->Size(header_file, &size);
   if (!s.ok() || size >= kBaseHeaderSize) return s.ok() ? change->Commit() : s;
-  std::array<uint8_t, kBaseHeaderSize> header{};
-  std::memcpy(header.data() + kBhSignature, "JAM", 4);
-  EncodeFixed32(header.data() + kBhDateCreated, PackedToUnix(CurrentPackedDateTime(env_)));
-  EncodeFixed32(header.data() + kBhPasswordCrc, kNoCrc);
-  EncodeFixed32(header.data() + kBhBaseMsgNum, 1);
-  s = change->Write(header_file, 0, header);
+  s = change->Write(header_file, 0, FreshBaseHeader(env_));
   return s.ok() ? change->Commit() : s;
+}
+
+Status JamBaseFiles::CreateWhole() {
+  const std::array<uint8_t, kBaseHeaderSize> header = FreshBaseHeader(env_);
+  const NewFile files[] = {{FileName(kLastReadExt), {}, /*keep_existing=*/true},
+                           {FileName(kTextExt), {}},
+                           {FileName(kIndexExt), {}},
+                           {FileName(kHeaderExt), {header.begin(), header.end()}}};
+  bool raced = false;
+  Status s = CreateLinked(env_, files, setup_.options.sync, &raced);
+  if (!s.ok() || !raced) return s;
+  // Another creator made the header file first: its base is completed and
+  // checked as one found there.
+  return CreateExisting();
 }
 
 Status JamBaseFiles::CheckWholeBase() const {
@@ -104,6 +150,11 @@ Status JamBaseFiles::CheckWholeBase() const {
 }
 
 Status JamBaseFiles::Create() {
+  if (!env_->Exists(FileName(kHeaderExt))) return CreateWhole();
+  return CreateExisting();
+}
+
+Status JamBaseFiles::CreateExisting() {
   if (SizeOfFile(env_, FileName(kHeaderExt)) > static_cast<int64_t>(kBaseHeaderSize)) {
     return CheckWholeBase();
   }
@@ -143,7 +194,7 @@ Status JamBaseFiles::Unlock() {
   // The base header is written while the lock is still held, so that a
   // waiting writer never reads the counters from before this change.
   std::unique_ptr<Change> change;
-  Status s = Change::Begin(env_, *header_, &change, /*lock_held=*/true);
+  Status s = Change::Begin(env_, *header_, &setup_, &change, /*lock_held=*/true);
   if (s.ok()) s = change->Write(*header_, 0, image_);
   if (s.ok()) s = change->Commit();
   change.reset();  // undone unless committed, still under the lock
@@ -156,7 +207,7 @@ Status JamBaseFiles::BeginChange(std::unique_ptr<Change>* change) {
   change->reset();
   if (header_ == nullptr) return Status::FromIo(io::kNotOpen, "changing a base that is not open");
   const bool held = lock_count_ > 0;
-  Status s = Change::Begin(env_, *header_, change, held);
+  Status s = Change::Begin(env_, *header_, &setup_, change, held);
   if (s.ok() && !held) s = ReadBaseHeader();
   if (s.ok()) return s;
   change->reset();  // gives up the lock it took

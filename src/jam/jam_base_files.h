@@ -35,21 +35,30 @@ class JamBaseFiles {
 
   Env* env() const { return env_; }
   // The path is kept whole: a cut path would put the files elsewhere.
-  void SetPath(std::string_view path) { path_ = std::string(path); }
+  void SetPath(std::string_view path);
+  // How every later change records and flushes itself.
+  void SetChangeOptions(const ChangeOptions& options) { setup_.options = options; }
+  // What a change of the open base records on disk: the journal beside the
+  // base, the open files by name, the base header as fingerprint (every
+  // change that moves the counters writes it last).
+  const ChangeSetup& change_setup() const { return setup_; }
   // The path with ext (kHeaderExt, ...) after it.
   std::string FileName(std::string_view ext) const;
   // True when the header file exists.
   bool Exists() const;
 
   // Opens the header, text and index files and reads the base header;
-  // any lock held is given up. On failure nothing stays open.
+  // any lock held is given up. A change cut short is rolled back first
+  // (under the lock). On failure nothing stays open.
   Status Open();
   void Close();
   bool is_open() const { return header_ != nullptr; }
   // Makes the files of an empty base, or completes a base that has no
   // messages yet; never touches a header file that holds messages (it
-  // then only checks that the text and index files exist). The base is
-  // left closed.
+  // then only checks that the text and index files exist). A new base is
+  // written under temporary names and linked into place, the header file
+  // last, so that a crash never leaves half a base under the real names.
+  // The base is left closed.
   Status Create();
 
   // The open files; nullptr while the base is closed.
@@ -91,6 +100,13 @@ class JamBaseFiles {
   Status CreateFile(std::string_view ext, std::unique_ptr<File>* file) const;
   Status WriteFreshBaseHeader(File& header_file) const;
   Status CheckWholeBase() const;
+  // Points the change setup at the open files (null while closed).
+  void NameFilesForChange();
+  // Writes a fresh base under temporary names and links it into place,
+  // the header file last.
+  Status CreateWhole();
+  // Create when the header file is there already.
+  Status CreateExisting();
 
   Env* env_;
   std::string path_;
@@ -98,6 +114,7 @@ class JamBaseFiles {
   std::unique_ptr<File> text_;
   std::unique_ptr<File> index_;
   std::array<uint8_t, kBaseHeaderSize> image_{};
+  ChangeSetup setup_;
   int32_t lock_count_ = 0;
 };
 

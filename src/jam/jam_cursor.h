@@ -28,7 +28,10 @@ class JamCursor {
  public:
   JamCursor(JamBaseFiles& files, JamIndex& index, JamHeaderReader& reader,
             JamHeader& loaded)
-      : files_(files), index_(index), reader_(reader), loaded_(loaded) {}
+      : files_(files), index_(index), reader_(reader), loaded_(loaded) {
+    // Headers that look damaged are read again under this base's lock.
+    reader_.SetBase(&files_);
+  }
 
   // The highest message number of the index (deleted or not).
   int32_t HighMsgNum() const;

@@ -109,6 +109,9 @@ class JamEngine final : public StorageEngine {
   void MakeTexts(HeaderFields* header) override { header_.MakeTexts(header); }
   void MakeDates(HeaderFields* header) override { header_.MakeDates(header); }
   void SetDateStyle(uint8_t style) override { date_style_ = style; }
+  void SetChangeOptions(const ChangeOptions& options) override {
+    files_.SetChangeOptions(options);
+  }
   Status BeginText() override;
   TextSource& Text() override { return text_; }
 

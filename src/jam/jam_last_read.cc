@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/file_access.h"
+#include "support/journal.h"
 
 namespace drayline::jam {
 
@@ -33,7 +34,8 @@ int64_t FindLastRead(File& file, int32_t user, IoResult* code) {
 int32_t JamLastRead::Get(int32_t user, Status* status) const {
   const std::string name = files_.FileName(kLastReadExt);
   std::unique_ptr<File> file;
-  IoResult code = RetryOpen(files_.env(), name, OpenMode::kReadOnly, &file);
+  IoResult code =
+      RetryOpen(files_.env(), name, OpenMode::kReadOnly | OpenMode::kNoFollow, &file);
   int64_t at = -1;
   if (code == io::kOk) at = FindLastRead(*file, user, &code);
   uint8_t raw[kLastReadRecordSize];
@@ -49,19 +51,26 @@ Status JamLastRead::Set(int32_t user, int32_t num) const {
   // The lock file is the open base's header file, or one opened for the
   // call when the base is not open.
   File* guard = files_.header_file();
+  ChangeSetup setup = files_.change_setup();
   std::unique_ptr<File> own;
   if (guard == nullptr) {
     const std::string name = files_.FileName(kHeaderExt);
-    const IoResult code = RetryOpen(files_.env(), name, OpenMode::kReadWrite, &own);
-    if (code != io::kOk) return Status::FromIo(code, "opening " + name);
+    const IoResult code =
+        RetryOpen(files_.env(), name, OpenMode::kReadWrite | OpenMode::kNoFollow, &own);
+    if (code != io::kOk) return OpenFailure(code, name);
     guard = own.get();
+    setup.files = {{guard, name}};
   }
   const std::string name = files_.FileName(kLastReadExt);
   std::unique_ptr<File> file;  // outlives the change, which may undo on it
   std::unique_ptr<Change> change;
-  Status s = Change::Begin(files_.env(), *guard, &change, files_.lock_held());
-  if (s.ok()) s = Status::FromIo(RetryOpen(files_.env(), name, OpenMode::kOpenOrCreate, &file),
-                                 "opening " + name);
+  Status s = Change::Begin(files_.env(), *guard, &setup, &change, files_.lock_held());
+  if (s.ok()) {
+    const IoResult code = RetryOpen(files_.env(), name,
+                                    OpenMode::kOpenOrCreate | OpenMode::kNoFollow, &file);
+    s = code == io::kOk ? Status::Ok() : OpenFailure(code, name);
+  }
+  if (s.ok()) change->Name(*file, name);
   if (s.ok()) s = Store(*change, *file, user, num);
   if (s.ok()) s = change->Commit();
   if (s.ok()) s = Status::FromIo(file->Close(), "closing " + name);

@@ -32,6 +32,52 @@ uint32_t TypeBit(MailType kind) {
   return 0;  // other values are carried without a type bit
 }
 
+// The number of the message stored as index record `records`: the
+// cursor and GetMsgNum count in 32 signed bits, so past them the base
+// takes no more messages.
+Status NewMessageNumber(uint64_t records, uint32_t base_msg_num, uint32_t* number) {
+  const uint64_t n = records + base_msg_num;
+  if (n > INT32_MAX) {
+    return Status::FromIo(io::kDiskWriteError, "message number " + std::to_string(n) +
+                                                   " would pass 2147483647");
+  }
+  *number = static_cast<uint32_t>(n);
+  return Status::Ok();
+}
+
+// A new header goes at the header file's end and its text at the text
+// file's end: the last message must end before both, or the new one would
+// be written into its bytes. The last index record and its fixed part are
+// read (two small reads); a deleted last record is not followed.
+Status CheckLastMessageEnds(File& index, File& headers, uint64_t records,
+                            uint64_t header_len, uint64_t text_len) {
+  if (records == 0) return Status::Ok();
+  const std::string which = "index record " + std::to_string(records - 1);
+  uint8_t raw[kIndexRecordSize];
+  IoResult code = ReadExact(index, (records - 1) * kIndexRecordSize, raw);
+  if (code != io::kOk) return Status::FromIo(code, "reading " + which);
+  const IndexRecord last = DecodeIndexRecord(raw);
+  if (last.deleted()) return Status::Ok();
+  uint8_t fixed[kFixedHeaderSize];
+  code = uint64_t{last.HdrOffset} + kFixedHeaderSize > header_len
+             ? io::kReadPastEnd
+             : ReadExact(headers, last.HdrOffset, fixed);
+  if (code == io::kReadPastEnd) {
+    return Status::Damaged("the header of " + which + " runs past the end of the header file");
+  }
+  if (code != io::kOk) return Status::FromIo(code, "reading the header of " + which);
+  const uint64_t header_end =
+      uint64_t{last.HdrOffset} + kFixedHeaderSize + DecodeFixed32(fixed + kMhSubfieldLen);
+  const uint64_t text_bytes = DecodeFixed32(fixed + kMhTxtLen);
+  if (header_end > header_len) {
+    return Status::Damaged("the header of " + which + " runs past the end of the header file");
+  }
+  if (text_bytes > 0 && DecodeFixed32(fixed + kMhTxtOffset) + text_bytes > text_len) {
+    return Status::Damaged("the text of " + which + " runs past the end of the text file");
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 JamStore::JamStore(JamBaseFiles& files, JamIndex& index, JamHeaderReader& reader,
@@ -129,16 +175,23 @@ Status JamStore::AppendText(Change& change, const ComposedText& text, uint32_t* 
 
 Status JamStore::StoreNew(Change& change, JamHeader& header, const HeaderFields& fields,
                           const ComposedText& text) {
-  uint64_t index_len = 0, header_len = 0;
+  uint64_t index_len = 0, header_len = 0, text_len = 0;
   Status s = change.Size(*files_.index_file(), &index_len);
   if (s.ok()) s = change.Size(*files_.header_file(), &header_len);
+  if (s.ok()) s = change.Size(*files_.text_file(), &text_len);
   if (s.ok() && header_len > UINT32_MAX) {
     s = Status::FromIo(io::kDiskWriteError, "the header file would pass 4 GiB");
   }
   if (!s.ok()) return s;
   const uint64_t records = index_len / kIndexRecordSize;  // a torn record is overwritten
-  header.SetField(kMhMessageNumber,
-                  static_cast<uint32_t>(records + files_.BaseField(kBhBaseMsgNum)));
+  uint32_t number = 0;
+  s = NewMessageNumber(records, files_.BaseField(kBhBaseMsgNum), &number);
+  if (s.ok()) {
+    s = CheckLastMessageEnds(*files_.index_file(), *files_.header_file(), records, header_len,
+                             text_len);
+  }
+  if (!s.ok()) return s;
+  header.SetField(kMhMessageNumber, number);
   header.SetField(kMhTxtLen, static_cast<uint32_t>(text.Size()));
   uint32_t txt_offset = 0;
   s = AppendText(change, text, &txt_offset);

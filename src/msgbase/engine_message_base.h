@@ -50,6 +50,9 @@ class EngineMessageBase final : public MessageBase {
   void SetLastRead(int32_t user, int32_t num) override;
   Status LastStatus() const override { return last_; }
   void SetDateStyle(DateStyle style) override;
+  void SetChangeOptions(const ChangeOptions& options) override {
+    engine_->SetChangeOptions(options);
+  }
 
   // ---- Composing and storing (engine_compose.cc) ----
   void ResetText() override;

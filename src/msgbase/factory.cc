@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "drayline/change_options.h"
+#include "drayline/check.h"
 #include "jam/jam_engine.h"
 #include "msgbase/engine_message_base.h"
 #include "squish/squish_engine.h"
@@ -27,6 +29,10 @@ bool BaseOfFormatExists(BaseFormat format, Env* env, std::string_view path) {
 }
 
 }  // namespace
+
+bool ChangeJournalPending(std::string_view path) {
+  return Env::Default()->Exists(std::string(path) + std::string(kJournalSuffix));
+}
 
 std::unique_ptr<MessageBase> NewMessageBase(BaseFormat format, Env* env) {
   if (env == nullptr) env = Env::Default();

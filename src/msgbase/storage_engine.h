@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "drayline/change_options.h"
 #include "drayline/message_base.h"
 #include "drayline/status.h"
 #include "msgbase/header_fields.h"
@@ -216,6 +217,9 @@ class StorageEngine {
   // Added by the layer: the style (a DateStyle) of the date texts the
   // engine makes from a stored number.
   virtual void SetDateStyle(uint8_t style) = 0;
+  // Added by the layer: how every later change records and flushes itself
+  // (the rollback of a change cut short, at the next open, included).
+  virtual void SetChangeOptions(const ChangeOptions& /*options*/) {}
   // Prepares the text of the loaded message from its start.
   virtual Status BeginText() = 0;
   virtual TextSource& Text() = 0;

@@ -1,10 +1,12 @@
 #include "post/posting_command.h"
 
+#include <functional>
 #include <utility>
 
 #include "drayline/board.h"
 #include "msgbase/factory.h"
 #include "post/board_files.h"
+#include "post/info_request.h"
 #include "post/posting_run.h"
 #include "post/runtime_error.h"
 #include "post/text_reader.h"
@@ -20,8 +22,8 @@ namespace {
 class PostingRun {
  public:
   PostingRun(std::span<const std::string> args, std::ostream& out, Env* env,
-             const BaseFactory& factory)
-      : args_(args), out_(out), env_(env), factory_(factory) {}
+             const BaseFactory& factory, PostingProgress* progress)
+      : args_(args), out_(out), env_(env), factory_(factory), progress_(progress) {}
 
   int Run();
 
@@ -45,11 +47,15 @@ class PostingRun {
   bool Stop(const std::string& line, int status);
   // Reports a runtime error of one of the command's own steps.
   bool Fail(IoResult code, std::string_view step);
+  // The progress line's state changes, told to progress_ when there is one.
+  void OpenLine();
+  void CloseLine(const std::function<void()>& print_ending);
 
   const std::span<const std::string> args_;
   std::ostream& out_;
   Env* const env_;
   const BaseFactory& factory_;
+  PostingProgress* const progress_;
   int status_ = kExitOk;
   bool line_open_ = false;  // "Posting message ... " awaits its ending
 
@@ -61,6 +67,8 @@ class PostingRun {
 
 int PostingRun::Run() {
   PrintBanner();
+  // Answered before the board is looked for: they need no board.
+  if (AnswerInfoRequest(args_, out_)) return kExitOk;
   if (!ReadSystemRecord() || !CheckArguments() || !ReadBaseRecord() ||
       !CheckNetType() || !OpenText() || !ConstructBase() ||
       !OpenOrCreateBase() || !ShowProgress()) {
@@ -97,8 +105,7 @@ bool PostingRun::ReadSystemRecord() {
 
 bool PostingRun::CheckArguments() {
   if (args_.size() == 5) return true;
-  return Refuse(
-      "Usage: DRAYLINE.EXE  [base #]  [from]  [to]  [subj]  [text file name]");
+  return Refuse(std::string(kUsageLine));
 }
 
 bool PostingRun::ReadBaseRecord() {
@@ -141,7 +148,12 @@ bool PostingRun::ConstructBase() {
                 kExitUnknownFormat);
   }
   base_ = factory_(static_cast<BaseFormat>(format), env_);
-  if (base_ != nullptr) return true;
+  if (base_ != nullptr) {
+    ChangeOptions options;
+    options.observer = progress_;
+    base_->SetChangeOptions(options);
+    return true;
+  }
   return Stop(format == kFormatSquish
                   ? "Unable to construct the Squish message base."
                   : "Unable to construct the JAM message base.",
@@ -163,7 +175,7 @@ bool PostingRun::OpenOrCreateBase() {
 bool PostingRun::ShowProgress() {
   // Shown at once: the store may wait for another program's lock.
   out_ << "Posting message ... " << std::flush;
-  line_open_ = true;
+  OpenLine();
   if (!out_) return Fail(io::kDiskWriteError, "writing to standard output");
   return true;
 }
@@ -215,17 +227,23 @@ bool PostingRun::AddText() {
 
 int PostingRun::Store() {
   const uint16_t code = base_->WriteMessage();
+  // Taken before CloseBase, which reports a status of its own.
+  const Status why = base_->LastStatus();
   base_->CloseBase();
   base_->Done();
   base_.reset();
-  line_open_ = false;
   if (code != 0) {
     // Never report a message as stored when it was not.
-    out_ << "FAILED\n"
-         << "Message base error " << code << "." << std::endl;
+    // A base that keeps no words for the failure still has those of its
+    // number.
+    CloseLine([&] {
+      out_ << "FAILED\n"
+           << "Message base error " << code << ".\n"
+           << (why.ok() ? Status::FromIo(code).text() : why.text()) << std::endl;
+    });
     return kExitStoreFailed;
   }
-  out_ << "DONE" << std::endl;
+  CloseLine([&] { out_ << "DONE" << std::endl; });
   if (!out_) return ReportRuntimeError(out_, io::kDiskWriteError,
                                        "writing to standard output");
   return kExitOk;
@@ -242,10 +260,27 @@ bool PostingRun::Stop(const std::string& line, int status) {
 }
 
 bool PostingRun::Fail(IoResult code, std::string_view step) {
-  if (line_open_) out_ << "\n";
-  line_open_ = false;
-  status_ = ReportRuntimeError(out_, code, step);
+  if (!line_open_) {
+    status_ = ReportRuntimeError(out_, code, step);
+    return false;
+  }
+  CloseLine([&] {
+    out_ << "\n";
+    status_ = ReportRuntimeError(out_, code, step);
+  });
   return false;
+}
+
+void PostingRun::OpenLine() {
+  line_open_ = true;
+  if (progress_ != nullptr) progress_->LineShown();
+}
+
+void PostingRun::CloseLine(const std::function<void()>& print_ending) {
+  line_open_ = false;
+  if (progress_ != nullptr) progress_->LineClosing();
+  print_ending();
+  if (progress_ != nullptr) progress_->LineClosed();
 }
 
 }  // namespace
@@ -264,13 +299,15 @@ std::string UnderscoresToSpaces(std::string_view s) {
 }
 
 int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
-                      Env* env, const BaseFactory& factory) {
+                      Env* env, const BaseFactory& factory,
+                      PostingProgress* progress) {
   if (env == nullptr) env = Env::Default();
-  return PostingRun(args, out, env, factory).Run();
+  return PostingRun(args, out, env, factory, progress).Run();
 }
 
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out) {
-  return RunPostingCommand(args, out, Env::Default());
+int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
+                      PostingProgress* progress) {
+  return RunPostingCommand(args, out, Env::Default(), NewMessageBaseForFormat, progress);
 }
 
 }  // namespace drayline

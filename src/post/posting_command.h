@@ -33,6 +33,8 @@
 #include <string>
 #include <string_view>
 
+#include "drayline/change_options.h"
+
 namespace drayline {
 
 constexpr int kExitOk = 0;
@@ -46,10 +48,24 @@ constexpr size_t kMaxLineLength = 78;
 // s with every "_" replaced by a space.
 std::string UnderscoresToSpaces(std::string_view s);
 
+// Told how far a run has come, so that a program ending on a signal can
+// end the progress line truthfully. The run also gives it to the base as
+// the observer of its changes (ChangeOptions::observer).
+class PostingProgress : public ChangeObserver {
+ public:
+  // "Posting message ... " is shown; nothing is stored yet.
+  virtual void LineShown() = 0;
+  // Its ending ("DONE", "FAILED" or a runtime error) is about to be
+  // printed, and then has been.
+  virtual void LineClosing() = 0;
+  virtual void LineClosed() = 0;
+};
+
 // One run on the process's file system. args are the command-line
 // arguments after the program name. Relative names are taken from the
-// current directory.
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out);
+// current directory. progress, when given, must outlive the run.
+int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
+                      PostingProgress* progress = nullptr);
 
 }  // namespace drayline
 

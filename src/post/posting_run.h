@@ -26,11 +26,13 @@ using BaseFactory =
 std::unique_ptr<MessageBase> NewMessageBaseForFormat(BaseFormat format,
                                                      Env* env);
 
-// One run, as RunPostingCommand(args, out), with every file step, the
-// clock and the base on env (nullptr: the process's file system).
+// One run, as RunPostingCommand(args, out, progress), with every file
+// step, the clock and the base on env (nullptr: the process's file
+// system).
 int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
                       Env* env,
-                      const BaseFactory& factory = NewMessageBaseForFormat);
+                      const BaseFactory& factory = NewMessageBaseForFormat,
+                      PostingProgress* progress = nullptr);
 
 }  // namespace drayline
 

@@ -19,6 +19,21 @@ Status NotOpen(const std::string& name) {
   return Status(StatusCode::kNotOpen, io::kNotOpen, name + " is not open");
 }
 
+// A store adds one to NextUid and a deletion takes one from HighMessage:
+// values at the ends of their range would wrap to negative numbers.
+Status CheckCounters(const SquishBaseHeader& base) {
+  constexpr int32_t kTop = std::numeric_limits<int32_t>::max();
+  if (base.NextUid < 0 || base.NextUid == kTop) {
+    return Status::Damaged("NextUid " + std::to_string(base.NextUid) +
+                           " leaves no message number for a new message");
+  }
+  if (base.HighMessage == std::numeric_limits<int32_t>::min() || base.HighMessage == kTop) {
+    return Status::Damaged("HighMessage " + std::to_string(base.HighMessage) +
+                           " is outside the numbers of messages");
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 Mark TakeMark(const BaseParts& parts) {
@@ -42,6 +57,7 @@ Status SquishChange::CheckWritable() {
   }
   if (!p_.index.present()) return NoRoom("no index table");
   if (!p_.index.read_status().ok()) return p_.index.read_status();
+  if (Status s = CheckCounters(base()); !s.ok()) return s;
   // The control record may not count entries the index does not hold.
   if (base().MessageCount < 0 || base().MessageCount > p_.index.count()) {
     return Status::Damaged("the control record counts " +
@@ -98,6 +114,8 @@ Status SquishChange::PlaceMessage(const SquishMessageHeader& header,
   SquishFrameHeader last;
   if (base().LastFrame != 0) {
     s = p_.frames.ReadSound(base().LastFrame, kFrameTypeMessage, &last);
+    // A new frame at EndFrame must not be written into the last one.
+    if (s.ok() && !reused) s = p_.frames.CheckEndsBy(base().LastFrame, last, base().EndFrame);
     if (!s.ok()) return s;
   }
   if (!reused) {

@@ -7,6 +7,8 @@
 // bytes that the file actually holds.
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include "squish/squish_header.h"
 #include "squish/squish_lastread.h"
@@ -61,7 +63,9 @@ int32_t SquishEngine::MsgNum() {
 int32_t SquishEngine::DisplayNum() { return cursor_; }
 
 int32_t SquishEngine::HighMsgNum() {
-  return files_.control().fields.NextUid - 1;
+  // In 64 bits: a damaged NextUid may be the lowest number there is.
+  return static_cast<int32_t>(
+      std::max<int64_t>(int64_t{files_.control().fields.NextUid} - 1, INT32_MIN));
 }
 
 int32_t SquishEngine::MessageCount() {

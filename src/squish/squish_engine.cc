@@ -101,7 +101,7 @@ Status SquishEngine::Lock() {
     return Status(StatusCode::kNotOpen, io::kNotOpen,
                   files_.Name(kDataExt) + " is not open");
   }
-  Status s = Change::Begin(env_, *data, &span_);
+  Status s = Change::Begin(env_, *data, files_.change_setup(), &span_);
   if (!s.ok()) return s;
   // Another program may have changed the base before the lock was ours.
   Refresh();
@@ -135,7 +135,7 @@ Status SquishEngine::RunChange(const Op& op) {
   }
   std::unique_ptr<Change> own;
   if (!Locked()) {
-    Status s = Change::Begin(env_, *data, &own);
+    Status s = Change::Begin(env_, *data, files_.change_setup(), &own);
     if (!s.ok()) return LockFailure(s);
     Refresh();
   }

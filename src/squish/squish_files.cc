@@ -5,9 +5,12 @@
 
 #include <algorithm>
 
+#include "drayline/check.h"
 #include "squish/squish_path.h"
 #include "support/coding.h"
 #include "support/file_access.h"
+#include "support/file_set.h"
+#include "support/journal.h"
 #include "support/strings.h"
 
 namespace drayline::squish {
@@ -60,6 +63,16 @@ bool ParseControlRecord(std::span<const uint8_t> bytes, size_t got,
 
 void SquishFiles::SetPath(std::string_view path) {
   path_ = ExpandBasePath(env_, path);
+  setup_.journal = path_ + std::string(kJournalSuffix);
+  setup_.fingerprint_size = kBaseHeaderSize;
+  setup_.files = {{nullptr, Name(kDataExt)}, {nullptr, Name(kIndexExt)}};
+  NameFilesForChange();
+}
+
+void SquishFiles::NameFilesForChange() {
+  if (setup_.files.size() != 2) return;
+  setup_.files[0].file = data_.get();
+  setup_.files[1].file = index_.get();
 }
 
 bool SquishFiles::DataExists() const {
@@ -67,27 +80,33 @@ bool SquishFiles::DataExists() const {
 }
 
 Status SquishFiles::Opened(IoResult code, std::string_view ext) {
-  return Status::FromIo(code, "opening " + Name(ext));
+  return code == io::kOk ? Status::Ok() : OpenFailure(code, Name(ext));
 }
 
 Status SquishFiles::OpenIndex() {
   if (index_ != nullptr) return Status::Ok();
-  IoResult code = RetryOpen(env_, Name(kIndexExt), OpenMode::kReadWrite, &index_);
+  IoResult code = RetryOpen(env_, Name(kIndexExt),
+                            OpenMode::kReadWrite | OpenMode::kNoFollow, &index_);
   if (code != io::kOk) index_.reset();
+  NameFilesForChange();
   return Opened(code, kIndexExt);
 }
 
 Status SquishFiles::OpenData() {
   if (data_ != nullptr) return Status::Ok();
-  IoResult code = RetryOpen(env_, Name(kDataExt), OpenMode::kReadWrite, &data_);
+  IoResult code = RetryOpen(env_, Name(kDataExt),
+                            OpenMode::kReadWrite | OpenMode::kNoFollow, &data_);
   if (code != io::kOk) {
     data_.reset();
     return Opened(code, kDataExt);
   }
+  NameFilesForChange();
   // Each base object learns its own sizes from its own file.
   control_.length = kBaseHeaderSize;
   control_.frame_header_size = kFrameHeaderSize;
-  Status s = ReadControl();
+  // Nothing is read before a change cut short is taken back.
+  Status s = RecoverIfPending(env_, setup_.journal, *data_, setup_.options.sync);
+  if (s.ok()) s = ReadControl();
   if (!s.ok()) CloseData();
   return s;
 }
@@ -96,6 +115,7 @@ void SquishFiles::CloseData() {
   if (data_ == nullptr) return;
   data_->Close();  // the result is read and dropped
   data_.reset();
+  NameFilesForChange();
   control_.read_status = Status(StatusCode::kNotOpen, io::kNotOpen, "closed");
 }
 
@@ -103,6 +123,7 @@ void SquishFiles::CloseIndex() {
   if (index_ == nullptr) return;
   index_->Close();
   index_.reset();
+  NameFilesForChange();
 }
 
 Status SquishFiles::ReadControl() {
@@ -147,13 +168,27 @@ Status SquishFiles::Create(uint16_t max_msgs, uint16_t keep_days) {
   if (data_ != nullptr) {
     return Status::InvalidArgument("the base is open: " + Name(kDataExt));
   }
+  if (!env_->Exists(Name(kDataExt))) {
+    std::array<uint8_t, kBaseHeaderSize> bytes{};
+    EncodeBaseHeader(FreshControlRecord(path_, max_msgs, keep_days), bytes.data());
+    const NewFile files[] = {{Name(kIndexExt), {}},
+                             {Name(kLastReadExt), {}, /*keep_existing=*/true},
+                             {Name(kDataExt), {bytes.begin(), bytes.end()}}};
+    bool raced = false;
+    Status s = CreateLinked(env_, files, setup_.options.sync, &raced);
+    // Another creator's data file is completed and checked as one found.
+    if (!s.ok() || !raced) return s;
+  }
   // Created if missing, never truncated: another post may have just made
   // it and stored into it.
   std::unique_ptr<File> data;
-  IoResult code = RetryOpen(env_, Name(kDataExt), OpenMode::kOpenOrCreate, &data);
+  IoResult code = RetryOpen(env_, Name(kDataExt),
+                            OpenMode::kOpenOrCreate | OpenMode::kNoFollow, &data);
   if (code != io::kOk) return Opened(code, kDataExt);
+  ChangeSetup setup = setup_;
+  setup.files = {{data.get(), Name(kDataExt)}};
   std::unique_ptr<Change> change;
-  Status s = Change::Begin(env_, *data, &change);
+  Status s = Change::Begin(env_, *data, &setup, &change);
   bool holds_messages = false;
   if (s.ok()) s = PrepareControlRecord(*change, *data, max_msgs, keep_days,
                                        &holds_messages);
@@ -205,7 +240,7 @@ Status SquishFiles::PrepareIndexFile(bool holds_messages) {
     // The base holds messages whose index is gone or unreadable: creating
     // an empty index would lose them all. Left for the sysop to repair.
     std::unique_ptr<File> index;
-    return Opened(RetryOpen(env_, name, OpenMode::kReadWrite, &index),
+    return Opened(RetryOpen(env_, name, OpenMode::kReadWrite | OpenMode::kNoFollow, &index),
                   kIndexExt);
   }
   return Status::FromIo(SaveFile(env_, name, {}), "creating " + name);

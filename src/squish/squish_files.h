@@ -58,21 +58,29 @@ class SquishFiles {
   Env* env() const { return env_; }
   // Expands path to a full path (squish_path.h); never cut for length.
   void SetPath(std::string_view path);
+  // How every later change records and flushes itself.
+  void SetChangeOptions(const ChangeOptions& options) { setup_.options = options; }
+  // What a change records on disk: the journal beside the base, the open
+  // files by name, the control record's first bytes as fingerprint (every
+  // change that moves the counters writes the control record last).
+  const ChangeSetup* change_setup() const { return &setup_; }
   const std::string& path() const { return path_; }
   std::string Name(std::string_view ext) const { return path_ + std::string(ext); }
   bool DataExists() const;
 
   // Opens ".sqi" (a no-op when open).
   Status OpenIndex();
-  // Opens ".sqd" and reads a whole, sound control record; when it cannot,
+  // Opens ".sqd", rolls back a change cut short (under the lock), and
+  // reads a whole, sound control record; when it cannot,
   // the file is closed again (so CreateBase may complete a data file too
   // short for its record) and the status says why.
   Status OpenData();
   void CloseData();
   void CloseIndex();
   // Creates the files that are missing; never writes over a base that
-  // holds messages nor over a data file that is no control record. Fails
-  // (writes nothing) while the data file is open.
+  // holds messages nor over a data file that is no control record. A new
+  // base is written under temporary names and linked into place, the data
+  // file last. Fails (writes nothing) while the data file is open.
   Status Create(uint16_t max_msgs, uint16_t keep_days);
 
   File* data() const { return data_.get(); }
@@ -89,8 +97,11 @@ class SquishFiles {
   Status PrepareIndexFile(bool holds_messages);
   Status Opened(IoResult code, std::string_view ext);
   Status ReadControlRecord();
+  // Points the change setup at the open files.
+  void NameFilesForChange();
 
   Env* env_;
+  ChangeSetup setup_;
   std::string path_;
   std::unique_ptr<File> data_;
   std::unique_ptr<File> index_;

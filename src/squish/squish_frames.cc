@@ -56,6 +56,17 @@ Status FrameStore::ReadSound(int64_t offset, uint16_t type,
   return Status::Ok();
 }
 
+Status FrameStore::CheckEndsBy(int64_t offset, const SquishFrameHeader& header,
+                               int64_t end) const {
+  const int64_t frame_end =
+      offset + files_.control().frame_header_size + int64_t{header.FrameLength};
+  if (header.FrameLength < 0 || frame_end > end) {
+    return Damaged(offset, ("ends at " + std::to_string(frame_end) + ", past EndFrame " +
+                            std::to_string(end)).c_str());
+  }
+  return Status::Ok();
+}
+
 Status FrameStore::ReadNeighbours(const SquishFrameHeader& header,
                                   int64_t offset, uint16_t chain_type,
                                   Neighbours* out) const {

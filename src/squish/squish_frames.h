@@ -41,6 +41,10 @@ class FrameStore {
   // frame, is a damaged chain.
   Status ReadNeighbours(const SquishFrameHeader& header, int64_t offset,
                         uint16_t chain_type, Neighbours* out) const;
+  // Damaged when the frame at offset (whose header is given) runs past
+  // end: a frame written at end would overwrite its last bytes.
+  Status CheckEndsBy(int64_t offset, const SquishFrameHeader& header,
+                     int64_t end) const;
   // Writes header over old, the header the frame holds now.
   Status Write(Change& change, int64_t offset, const SquishFrameHeader& header,
                const SquishFrameHeader& old) const;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "squish/squish_format.h"
 #include "support/coding.h"
 #include "support/file_access.h"
+#include "support/journal.h"
 
 namespace drayline::squish {
 
@@ -42,8 +44,14 @@ Status WriteLastRead(Env* env, const std::string& name, int32_t user,
   if (user < 1) return Status::Ok();
   std::array<uint8_t, kLastReadRecordSize> record;
   EncodeFixed32Signed(record.data(), num);
-  return Status::FromIo(SaveFileAt(env, name, record, LastReadOffset(user)),
-                        "writing " + name);
+  // Opened or created, never cut, and never through a symbolic link.
+  std::unique_ptr<File> file;
+  IoResult code =
+      RetryOpen(env, name, OpenMode::kOpenOrCreate | OpenMode::kNoFollow, &file);
+  if (code != io::kOk) return OpenFailure(code, name);
+  code = RetryWrite(*file, LastReadOffset(user), record);
+  if (code == io::kOk) code = file->Close();
+  return Status::FromIo(code, "writing " + name);
 }
 
 int32_t CountMessages(Env* env, const std::string& data_name) {

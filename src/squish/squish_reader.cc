@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "msgbase/read_again.h"
 #include "support/coding.h"
 #include "support/file_access.h"
 
@@ -37,6 +38,21 @@ Status FrameReader::ShortRead(int64_t offset) const {
 Status FrameReader::LoadHeaders(int64_t offset, bool locked,
                                 SquishFrameHeader* frame_out,
                                 SquishMessageHeader* message_out) {
+  return ReadAgainUnderLock(files_.env(), files_.data(), locked, [&](bool under_lock) {
+    return LoadHeadersOnce(offset, under_lock, frame_out, message_out);
+  });
+}
+
+Status FrameReader::ReadBody(int64_t offset, bool locked,
+                             std::span<uint8_t> out, size_t* done) {
+  return ReadAgainUnderLock(files_.env(), files_.data(), locked, [&](bool under_lock) {
+    return ReadBodyOnce(offset, under_lock, out, done);
+  });
+}
+
+Status FrameReader::LoadHeadersOnce(int64_t offset, bool locked,
+                                    SquishFrameHeader* frame_out,
+                                    SquishMessageHeader* message_out) {
   const ControlRecord& control = files_.control();
   if (files_.data() == nullptr) {
     return Status(StatusCode::kNotOpen, io::kNotOpen,
@@ -66,6 +82,9 @@ Status FrameReader::LoadHeaders(int64_t offset, bool locked,
   // The words are made only for a failure: a list loads every header.
   auto where = [offset] { return "the frame at offset " + std::to_string(offset); };
   if (code != io::kOk) return Status::FromIo(code, "reading " + where());
+  if (got == 0) {
+    return Status::Damaged(where() + " lies past the end of " + files_.Name(kDataExt));
+  }
   if (got != bytes.size()) return ShortRead(offset);
   if (DecodeFixed32(bytes.data() + kFhFrameId) != kFrameId) {
     return Status::Damaged(where() + " of " + files_.Name(kDataExt) +
@@ -76,8 +95,8 @@ Status FrameReader::LoadHeaders(int64_t offset, bool locked,
   return Status::Ok();
 }
 
-Status FrameReader::ReadBody(int64_t offset, bool locked,
-                             std::span<uint8_t> out, size_t* done) {
+Status FrameReader::ReadBodyOnce(int64_t offset, bool locked,
+                                 std::span<uint8_t> out, size_t* done) {
   const ControlRecord& control = files_.control();
   const uint64_t at = static_cast<uint64_t>(offset) +
                       control.frame_header_size + kMessageHeaderSize;

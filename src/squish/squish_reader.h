@@ -27,19 +27,26 @@ class FrameReader {
   explicit FrameReader(SquishFiles& files);
 
   // Reads the frame header and the message header of the frame at offset.
-  // A frame inside the control record or without the frame id is
-  // Status::Damaged; a frame the file does not hold whole is a short read.
-  // The outputs are written only on success.
+  // A frame inside the control record, past the end of the file or without
+  // the frame id is Status::Damaged; a frame the file does not hold whole
+  // is a short read. Either is read again under the lock (when not held)
+  // before it is reported (msgbase/read_again.h). The outputs are written
+  // only on success.
   Status LoadHeaders(int64_t offset, bool locked, SquishFrameHeader* frame,
                      SquishMessageHeader* message);
   // Reads up to out.size() bytes of the frame's body (after the message
   // header); *done receives the bytes read. Fewer than asked is a short
-  // read (the file ends inside the body), with *done still counting them.
+  // read (the file ends inside the body), with *done still counting them;
+  // read again under the lock like the headers.
   Status ReadBody(int64_t offset, bool locked, std::span<uint8_t> out,
                   size_t* done);
   void Drop() { window_.Drop(); }
 
  private:
+  Status LoadHeadersOnce(int64_t offset, bool locked, SquishFrameHeader* frame,
+                         SquishMessageHeader* message);
+  Status ReadBodyOnce(int64_t offset, bool locked, std::span<uint8_t> out,
+                      size_t* done);
   IoResult ReadData(uint64_t offset, bool locked, std::span<uint8_t> buf,
                     size_t* done);
   Status ShortRead(int64_t offset) const;

@@ -99,6 +99,9 @@ class SquishEngine final : public StorageEngine {
   }
   void MakeDates(HeaderFields* header) override { MakeLocalDates(header); }
   void SetDateStyle(uint8_t style) override { date_style_ = style; }
+  void SetChangeOptions(const ChangeOptions& options) override {
+    files_.SetChangeOptions(options);
+  }
   Status BeginText() override;
   TextSource& Text() override { return text_; }
 

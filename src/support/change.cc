@@ -3,31 +3,59 @@
 #include <algorithm>
 
 #include "support/file_access.h"
+#include "support/journal.h"
 
 namespace drayline {
 
-Status Change::Begin(Env* env, File& guard, std::unique_ptr<Change>* out,
-                     bool lock_held) {
+Status Change::Begin(Env* env, File& guard, const ChangeSetup* setup,
+                     std::unique_ptr<Change>* out, bool lock_held) {
   out->reset();
+  ChangeObserver* observer = setup != nullptr ? setup->options.observer : nullptr;
   if (!lock_held) {
-    const IoResult code = LockWithRetry(env, guard, 0, 1);
+    const auto waiting = [observer] {
+      if (observer != nullptr) observer->LockWaits();
+    };
+    const IoResult code = LockWithRetry(env, guard, 0, 1, waiting);
     if (code == io::kLockViolation) return Status::Locked();
     if (code != io::kOk) return Status::FromIo(code, "taking the lock");
   }
-  out->reset(new Change(guard, /*took_lock=*/!lock_held));
+  std::unique_ptr<Change> change(new Change(env, guard, setup, /*took_lock=*/!lock_held));
+  if (observer != nullptr) {
+    observer->ChangeBegins();
+    change->began_ = true;
+  }
+  if (setup == nullptr) {
+    *out = std::move(change);
+    return Status::Ok();
+  }
+  for (const ChangeFile& named : setup->files) {
+    if (named.file != nullptr) change->Name(*named.file, named.name);
+  }
+  // A change cut short is taken back before this one reads anything: one
+  // existence test per change.
+  if (!setup->journal.empty() && env->Exists(setup->journal)) {
+    Status s = RecoverJournal(env, setup->journal, guard, setup->options.sync);
+    if (!s.ok()) return s;  // the destructor ends the change and unlocks
+  }
+  *out = std::move(change);
   return Status::Ok();
 }
 
 Change::~Change() {
   if (!finished_) Undo();
+  End();
   Release();
+}
+
+void Change::Name(File& file, std::string_view name) {
+  State(file).name = std::string(name);
 }
 
 Change::FileState& Change::State(File& file) {
   auto it = std::find_if(files_.begin(), files_.end(),
                          [&](const FileState& f) { return f.file == &file; });
   if (it != files_.end()) return *it;
-  files_.push_back(FileState{&file, false, std::nullopt});
+  files_.push_back(FileState{&file, false, std::nullopt, {}, -1});
   return files_.back();
 }
 
@@ -53,9 +81,10 @@ Status Change::Track(File& file, std::optional<uint64_t> known_size) {
     if (Status s = Result(file.Size(&size)); !s.ok()) return s;
     known_size = size;
   }
-  journal_.push_back(Entry{&file, 0, {}, known_size});
-  state.tracked = true;
-  state.size = known_size;
+  if (Status s = Record(Entry{&file, 0, {}, known_size}); !s.ok()) return s;
+  FileState& recorded = State(file);
+  recorded.tracked = true;
+  recorded.size = known_size;
   return Status::Ok();
 }
 
@@ -75,6 +104,7 @@ Status Change::Size(File& file, uint64_t* size) {
 
 Status Change::WriteJournaled(File& file, uint64_t offset,
                               std::span<const uint8_t> data) {
+  if (Status s = FlushJournal(); !s.ok()) return s;
   Status s = Result(RetryWrite(file, offset, data));
   // Even a failed write may have written part: the size becomes unknown.
   FileState& state = State(file);
@@ -98,8 +128,8 @@ Status Change::Overwrite(File& file, uint64_t offset,
     if (Status s = Track(file, offset + old.size()); !s.ok()) return s;
   }
   if (!old.empty()) {
-    journal_.push_back(
-        Entry{&file, offset, std::vector<uint8_t>(old.begin(), old.end()), {}});
+    Status s = Record(Entry{&file, offset, std::vector<uint8_t>(old.begin(), old.end()), {}});
+    if (!s.ok()) return s;
   }
   return WriteJournaled(file, offset, data);
 }
@@ -150,47 +180,140 @@ Status Change::Truncate(File& file, uint64_t size,
     } else if (removed.size() != end - size) {
       return Fail(Status::InvalidArgument("removed bytes do not reach the end"));
     }
-    journal_.push_back(Entry{&file, size, std::move(cut), {}});
+    if (Status s = Record(Entry{&file, size, std::move(cut), {}}); !s.ok()) return s;
   }
+  if (Status s = FlushJournal(); !s.ok()) return s;
   Status s = Result(file.Truncate(size));
   State(file).size = s.ok() ? std::optional<uint64_t>(size) : std::nullopt;
   return s;
 }
 
-void Change::UndoEntry(const Entry& entry) {
+bool Change::UndoEntry(const Entry& entry) {
   // Best effort: what cannot be put back stays as it is, and the next
   // entries are still tried.
   FileState& state = State(*entry.file);
+  IoResult code;
   if (entry.cut_to) {
-    entry.file->Truncate(*entry.cut_to);
+    code = entry.file->Truncate(*entry.cut_to);
     state.tracked = false;
   } else {
-    RetryWrite(*entry.file, entry.offset, entry.old_bytes);
+    code = RetryWrite(*entry.file, entry.offset, entry.old_bytes);
   }
   state.size.reset();
+  return code == io::kOk;
+}
+
+bool Change::UndoSteps(size_t mark) {
+  bool whole = true;
+  while (journal_.size() > mark) {
+    whole = UndoEntry(journal_.back()) && whole;
+    journal_.pop_back();
+  }
+  return whole;
 }
 
 void Change::UndoTo(const Point& mark) {
-  while (journal_.size() > mark.entries) {
-    UndoEntry(journal_.back());
-    journal_.pop_back();
-  }
+  // The journal on disk keeps the records undone here: rolled back again
+  // after a crash, they put back the bytes the files hold now.
+  UndoSteps(mark.entries);
   if (!mark.failed) failure_ = Status::Ok();
 }
 
 void Change::Undo() {
   if (finished_) return;
-  UndoTo(Point{});
+  // A journal is dropped only when every step came back; otherwise the
+  // next program to open the base rolls it back from the disk.
+  if (UndoSteps(0)) DropJournal();
   finished_ = true;
 }
 
 Status Change::Commit() {
   if (finished_) return Status::InvalidArgument("the change is finished");
-  const Status failure = failure_;
-  if (!failure.ok()) Undo();
+  Status failure = failure_;
+  if (failure.ok()) {
+    failure = DropJournal();
+    // A journal that stays would take the change back later: undone now.
+    if (!failure.ok()) UndoSteps(0);
+  } else {
+    Undo();
+  }
   finished_ = true;
+  End();
   const Status released = Release();
   return failure.ok() ? released : failure;
+}
+
+// ---- The journal on disk ----
+
+Status Change::OpenJournal() {
+  std::vector<uint8_t> fingerprint(setup_->fingerprint_size);
+  size_t done = 0;
+  const IoResult code = RetryRead(*guard_, 0, fingerprint, &done);
+  if (code != io::kOk) return Status::FromIo(code, "reading the fingerprint");
+  fingerprint.resize(done);
+  disk_ = std::make_unique<JournalWriter>(env_, setup_->journal, setup_->options.sync);
+  disk_->pending().Head(fingerprint);
+  // The guard is always id 0.
+  FileState& guard = State(*guard_);
+  guard.id = 0;
+  disk_->pending().Name(0, NameOf(guard.name));
+  return Status::Ok();
+}
+
+Status Change::Record(Entry entry) {
+  if (journaled()) {
+    if (disk_ == nullptr) {
+      if (Status s = OpenJournal(); !s.ok()) return Fail(s);
+    }
+    FileState& state = State(*entry.file);
+    if (state.name.empty()) {
+      return Fail(Status::InvalidArgument("a file of the change has no name"));
+    }
+    if (state.id < 0) {
+      int next = 0;
+      for (const FileState& f : files_) next = std::max(next, f.id + 1);
+      state.id = next;
+      disk_->pending().Name(static_cast<uint16_t>(next), NameOf(state.name));
+    }
+    const auto id = static_cast<uint16_t>(state.id);
+    if (entry.cut_to) {
+      disk_->pending().Size(id, *entry.cut_to);
+    } else {
+      disk_->pending().Bytes(id, entry.offset, entry.old_bytes);
+    }
+  }
+  journal_.push_back(std::move(entry));
+  return Status::Ok();
+}
+
+Status Change::FlushJournal() {
+  if (disk_ == nullptr) return Status::Ok();
+  Status s = disk_->Flush();
+  return s.ok() ? s : Fail(s);
+}
+
+Status Change::DropJournal() {
+  if (disk_ == nullptr || !disk_->created()) {
+    disk_.reset();
+    return Status::Ok();
+  }
+  if (setup_->options.sync) {
+    for (const FileState& f : files_) {
+      if (f.id < 0) continue;
+      if (IoResult code = env_->Sync(*f.file); code != io::kOk) {
+        return Status::FromIo(code, "flushing " + f.name);
+      }
+    }
+  }
+  Status s = disk_->Remove();
+  if (s.ok()) disk_.reset();
+  return s;
+}
+
+void Change::End() {
+  if (!began_) return;
+  began_ = false;
+  setup_->options.observer->ChangeEnds();
 }
 
 Status Change::Release() {

@@ -11,10 +11,19 @@
 // Before each step the change records what undoing it needs, in a journal
 // kept in memory: the old bytes of every range it overwrites, and each
 // file's size before the change first made it longer or shorter. Every
-// such record is complete before the step's first byte changes, which is
-// the seam for a journal kept on disk. Undo walks the journal newest first
-// (so a range written twice ends with its oldest bytes), putting bytes back
-// and cutting each file to its old size, best effort.
+// such record is complete before the step's first byte changes. Undo walks
+// the journal newest first (so a range written twice ends with its oldest
+// bytes), putting bytes back and cutting each file to its old size, best
+// effort.
+//
+// Given a ChangeSetup with a journal path, the same records also go to a
+// journal on disk (journal.h), each one written there before the first
+// base byte it protects changes; the journal is created at the change's
+// first write and removed when the change commits or its undo completes.
+// A change cut short leaves it behind, and the next change (Begin, under
+// the lock) or the next open for writing rolls the base back with it.
+// A journal that cannot be written fails the change ("cannot write the
+// journal: ...").
 //
 // A step that fails fails the change: later steps do nothing and answer
 // that failure, and Commit undoes. UndoTo undoes back to a Mark and clears
@@ -35,10 +44,30 @@
 #include <span>
 #include <vector>
 
+#include "drayline/change_options.h"
 #include "drayline/status.h"
 #include "support/env.h"
+#include "support/journal.h"
 
 namespace drayline {
+
+// A file a change may write, under the name it was opened by (it must sit
+// in the journal's directory).
+struct ChangeFile {
+  File* file;
+  std::string name;
+};
+
+// How a change records itself on disk; owned by the caller, it must
+// outlive the change.
+struct ChangeSetup {
+  std::string journal;            // BASEPATH + ".drayjournal"; "" for none
+  std::vector<ChangeFile> files;  // the guard first
+  // The guard's first bytes, which every change that moves the format's
+  // counters writes last: the journal's fingerprint.
+  size_t fingerprint_size = 0;
+  ChangeOptions options;
+};
 
 class Change {
  public:
@@ -47,11 +76,24 @@ class Change {
   // *out is empty and nothing is locked (kLocked when another program
   // kept the lock).
   static Status Begin(Env* env, File& guard, std::unique_ptr<Change>* out,
-                      bool lock_held = false);
+                      bool lock_held = false) {
+    return Begin(env, guard, nullptr, out, lock_held);
+  }
+  // The same with setup (not null: a journal on disk when setup->journal is
+  // set and setup->options.journal): a journal left by a change cut short is
+  // rolled back (or dropped when stale) first, under the lock; failing
+  // that, Begin fails. The observer hears ChangeBegins once the lock is
+  // held and ChangeEnds when the change is finished and its journal gone.
+  static Status Begin(Env* env, File& guard, const ChangeSetup* setup,
+                      std::unique_ptr<Change>* out, bool lock_held = false);
   // Undoes unless committed, then releases the lock (when Begin took it).
   ~Change();
   Change(const Change&) = delete;
   Change& operator=(const Change&) = delete;
+
+  // Names a file the setup did not list (opened after Begin). With a
+  // journal on disk every file written must be named.
+  void Name(File& file, std::string_view name);
 
   // The size of file as this change has left it so far. The first answer
   // for a file is measured (one Size call) and becomes its old size.
@@ -110,9 +152,12 @@ class Change {
     File* file;
     bool tracked = false;          // its old size is in the journal
     std::optional<uint64_t> size;  // its size as the change has left it
+    std::string name;              // "" when never named
+    int id = -1;                   // its id in the journal on disk
   };
 
-  Change(File& guard, bool took_lock) : guard_(&guard), took_lock_(took_lock) {}
+  Change(Env* env, File& guard, const ChangeSetup* setup, bool took_lock)
+      : env_(env), guard_(&guard), setup_(setup), took_lock_(took_lock) {}
   FileState& State(File& file);
   // Fails with the change's failure, or when it is finished.
   Status Usable() const;
@@ -126,10 +171,30 @@ class Change {
   // as left grows to cover it.
   Status WriteJournaled(File& file, uint64_t offset,
                         std::span<const uint8_t> data);
-  void UndoEntry(const Entry& entry);
+  // Keeps entry, and encodes it for the journal on disk.
+  Status Record(Entry entry);
+  // Writes the records not yet on disk: before any base byte changes.
+  Status FlushJournal();
+  // The journal on disk, made at the first record (with its fingerprint).
+  Status OpenJournal();
+  // Removes the journal once the base needs nothing of it (after flushing
+  // the base files when asked to).
+  Status DropJournal();
+  bool UndoEntry(const Entry& entry);
+  // Undoes back to mark; false when a step could not be put back.
+  bool UndoSteps(size_t mark);
+  void End();
   Status Release();
+  bool journaled() const {
+    return setup_ != nullptr && !setup_->journal.empty() && setup_->options.journal;
+  }
 
+  Env* env_;
   File* guard_;
+  const ChangeSetup* setup_;
+  std::unique_ptr<JournalWriter> disk_;
+  Status journal_failure_;
+  bool began_ = false;
   bool took_lock_;
   bool finished_ = false;
   bool released_ = false;

@@ -43,6 +43,9 @@ class File {
   virtual IoResult Lock(uint64_t offset, uint64_t length) = 0;
   virtual IoResult Unlock(uint64_t offset, uint64_t length) = 0;
   virtual IoResult Close() = 0;
+  // Flushes what was written to the device. A file that has no device
+  // behind it (a test's wrapper) succeeds at once.
+  virtual IoResult Sync() { return io::kOk; }
 };
 
 enum class OpenMode {
@@ -50,7 +53,22 @@ enum class OpenMode {
   kReadOnly,         // an existing file, read only
   kCreateExclusive,  // a new file; kAccessDenied ("file exists") if present
   kOpenOrCreate,     // an existing file, or a new empty one; never truncates
+  // Added to a mode: the last component of the name may not be a symbolic
+  // link (kSymbolicLink). Base files, last-read files and journals are
+  // opened so, so that a planted link never redirects a write.
+  kNoFollow = 0x10,
 };
+
+constexpr OpenMode operator|(OpenMode a, OpenMode b) {
+  return static_cast<OpenMode>(static_cast<int>(a) | static_cast<int>(b));
+}
+// The mode without kNoFollow.
+constexpr OpenMode BareMode(OpenMode mode) {
+  return static_cast<OpenMode>(static_cast<int>(mode) & 0x0F);
+}
+constexpr bool NoFollow(OpenMode mode) {
+  return (static_cast<int>(mode) & static_cast<int>(OpenMode::kNoFollow)) != 0;
+}
 
 // Counters of file-layer calls, for benchmarks and tests.
 struct IoCounters {
@@ -85,6 +103,15 @@ class Env {
 
   virtual IoResult Remove(const std::string& name) = 0;
   virtual IoResult CreateDir(const std::string& name) = 0;
+  // Makes to a second name of the file from (link(2)); never replaces:
+  // an existing to answers kAccessDenied with *exists_out set (when given).
+  virtual IoResult Link(const std::string& from, const std::string& to,
+                        bool* exists_out = nullptr) = 0;
+  // Flushes file (through the Env, so that a wrapper sees the order).
+  virtual IoResult Sync(File& file) { return file.Sync(); }
+  // Flushes the entries of directory dir ("" the current one): a file
+  // created or removed there survives a crash only after this.
+  virtual IoResult SyncDir(const std::string& dir) = 0;
   // Size of a directory entry without opening it.
   virtual IoResult GetFileSize(const std::string& name, uint64_t* size) = 0;
   // True when the file system has an entry of that name (directories too).
@@ -128,6 +155,14 @@ class EnvWrapper : public Env {
   }
   IoResult CreateDir(const std::string& name) override {
     return target_->CreateDir(name);
+  }
+  IoResult Link(const std::string& from, const std::string& to,
+                bool* exists_out = nullptr) override {
+    return target_->Link(from, to, exists_out);
+  }
+  IoResult Sync(File& file) override { return target_->Sync(file); }
+  IoResult SyncDir(const std::string& dir) override {
+    return target_->SyncDir(dir);
   }
   IoResult GetFileSize(const std::string& name, uint64_t* size) override {
     return target_->GetFileSize(name, size);

@@ -124,6 +124,18 @@ class PosixFile final : public File {
     return io::kOk;
   }
 
+  IoResult Sync() override {
+    if (fd_ < 0) return io::kNotOpen;
+    counters_->other++;
+    while (::fsync(fd_) != 0) {
+      if (errno == EINTR) continue;
+      // A descriptor that cannot be flushed (a pipe) has nothing to lose.
+      if (errno == EINVAL || errno == EROFS) return io::kOk;
+      return IoResultFromErrno(errno, true);
+    }
+    return io::kOk;
+  }
+
   IoResult Lock(uint64_t offset, uint64_t length) override {
     return SetLock(F_WRLCK, offset, length);
   }
@@ -175,7 +187,8 @@ class PosixEnv final : public Env {
                 std::unique_ptr<File>* file, bool* exists_out) override {
     if (exists_out != nullptr) *exists_out = false;
     int flags = O_CLOEXEC;
-    switch (mode) {
+    if (NoFollow(mode)) flags |= O_NOFOLLOW;
+    switch (BareMode(mode)) {
       case OpenMode::kReadWrite:
         flags |= O_RDWR;
         break;
@@ -188,6 +201,8 @@ class PosixEnv final : public Env {
       case OpenMode::kOpenOrCreate:
         flags |= O_RDWR | O_CREAT;
         break;
+      default:
+        return io::kInvalidHandle;
     }
     counters_.opens++;
     int fd;
@@ -196,10 +211,39 @@ class PosixEnv final : public Env {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
       if (errno == EEXIST && exists_out != nullptr) *exists_out = true;
+      // O_NOFOLLOW meeting a link answers ELOOP (or EMLINK on some systems).
+      if (NoFollow(mode) && (errno == ELOOP || errno == EMLINK)) {
+        return io::kSymbolicLink;
+      }
       return IoResultFromErrno(errno, false);
     }
     *file = std::make_unique<PosixFile>(fd, &counters_);
     return io::kOk;
+  }
+
+  IoResult Link(const std::string& from, const std::string& to,
+                bool* exists_out) override {
+    if (exists_out != nullptr) *exists_out = false;
+    counters_.other++;
+    if (::link(from.c_str(), to.c_str()) == 0) return io::kOk;
+    if (errno == EEXIST && exists_out != nullptr) *exists_out = true;
+    return IoResultFromErrno(errno, true);
+  }
+
+  IoResult SyncDir(const std::string& dir) override {
+    counters_.other++;
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return IoResultFromErrno(errno, false);
+    int rc;
+    do {
+      rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    const int err = rc == 0 ? 0 : errno;
+    ::close(fd);
+    // Some file systems cannot flush a directory; nothing more can be done.
+    if (err == EINVAL || err == EROFS) return io::kOk;
+    return IoResultFromErrno(err, true);
   }
 
   IoResult OpenTemporary(const std::string& dir,

@@ -55,12 +55,16 @@ IoResult UnlockRegion(File& file, uint64_t position, uint64_t length) {
 }
 
 IoResult LockWithRetry(Env* env, File& file, uint64_t position,
-                       uint64_t length) {
+                       uint64_t length, const std::function<void()>& waiting) {
   IoResult code = io::kLockViolation;
+  unsigned waited_ms = 0;
   for (int attempts = kRetryCount; attempts > 0 && code == io::kLockViolation;
        --attempts) {
     code = LockRegion(file, position, length);
-    if (code == io::kLockViolation && attempts > 1) env->SleepMs(kRetryDelayMs);
+    if (code != io::kLockViolation || attempts == 1) continue;
+    env->SleepMs(kRetryDelayMs);
+    waited_ms += kRetryDelayMs;
+    if (waiting && waited_ms == kLockWaitNoticeMs) waiting();
   }
   // A final answer of 1 counts as a lock taken, as the board's lock
   // routine has always reported it.

@@ -11,6 +11,7 @@
 #define DRAYLINE_SUPPORT_FILE_ACCESS_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -41,9 +42,14 @@ IoResult LockRegion(File& file, uint64_t position, uint64_t length);
 IoResult UnlockRegion(File& file, uint64_t position, uint64_t length);
 // Takes the lock, retrying while another process holds it (kRetryCount
 // attempts, kRetryDelayMs apart, slept through env). 0 when the region is
-// locked; kLockViolation when it stayed held elsewhere.
+// locked; kLockViolation when it stayed held elsewhere. waiting (when
+// given) is called once, after kLockWaitNoticeMs of waiting.
 IoResult LockWithRetry(Env* env, File& file, uint64_t position,
-                       uint64_t length);
+                       uint64_t length,
+                       const std::function<void()>& waiting = nullptr);
+
+// How long a lock is waited for before the waiter is told.
+constexpr unsigned kLockWaitNoticeMs = 1000;
 
 // Writes data into name at position, creating the file when it is missing
 // (never truncating it). A size of 0 only makes sure the file exists.

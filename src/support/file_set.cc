@@ -2,6 +2,7 @@
 
 #include "support/coding.h"
 #include "support/file_access.h"
+#include "support/journal.h"
 
 namespace drayline {
 
@@ -62,6 +63,78 @@ Status OpenLockFile(Env* env, const std::string& name, std::string_view shown,
   }
   return r == io::kOk ? Status::Ok()
                       : Status::FromIo(r, "opening " + std::string(shown));
+}
+
+namespace {
+
+constexpr int kTemporaryTries = 100;
+
+// Writes bytes into a new file beside name; *temp receives its name.
+Status WriteTemporary(Env* env, const NewFile& file, bool sync, std::string* temp) {
+  std::unique_ptr<File> out;
+  IoResult code = io::kAccessDenied;
+  for (int n = 0; n < kTemporaryTries; ++n) {
+    *temp = file.name + ".draynew" + (n == 0 ? "" : std::to_string(n));
+    bool exists = false;
+    code = env->Open(*temp, OpenMode::kCreateExclusive | OpenMode::kNoFollow, &out, &exists);
+    if (code == io::kOk || !exists) break;
+  }
+  if (code != io::kOk) {
+    temp->clear();
+    return Status::FromIo(code, "creating a temporary file for " + file.name);
+  }
+  if (!file.bytes.empty()) code = RetryWrite(*out, 0, file.bytes);
+  if (code == io::kOk && sync) code = env->Sync(*out);
+  if (code == io::kOk) code = out->Close();
+  return Status::FromIo(code, "writing a temporary file for " + file.name);
+}
+
+// Links temp to name. A name already there is kept when empty or when the
+// guard exists (*raced); otherwise refused.
+Status LinkInPlace(Env* env, const std::string& temp, const NewFile& file,
+                   const std::string& guard, bool* raced) {
+  const std::string& name = file.name;
+  bool exists = false;
+  const IoResult code = env->Link(temp, name, &exists);
+  if (code == io::kOk) return Status::Ok();
+  if (!exists) return Status::FromIo(code, "linking " + name);
+  if (name == guard || env->Exists(guard)) {
+    *raced = true;
+    return Status::Ok();
+  }
+  uint64_t size = 0;
+  if (file.keep_existing ||
+      (env->GetFileSize(name, &size) == io::kOk && size == 0)) {
+    return Status::Ok();
+  }
+  return Status::Damaged(name + " exists without the base's header file; not written over");
+}
+
+}  // namespace
+
+Status CreateLinked(Env* env, std::span<const NewFile> files, bool sync, bool* raced) {
+  *raced = false;
+  if (files.empty()) return Status::Ok();
+  const std::string& guard = files.back().name;
+  if (env->Exists(guard)) {
+    *raced = true;
+    return Status::Ok();
+  }
+  std::vector<std::string> temps(files.size());
+  Status s;
+  for (size_t i = 0; i < files.size() && s.ok(); ++i) {
+    s = WriteTemporary(env, files[i], sync, &temps[i]);
+  }
+  const std::string dir = DirectoryOf(guard);
+  if (s.ok() && sync) s = Status::FromIo(env->SyncDir(dir), "flushing " + dir);
+  for (size_t i = 0; i < files.size() && s.ok() && !*raced; ++i) {
+    s = LinkInPlace(env, temps[i], files[i], guard, raced);
+  }
+  for (const std::string& temp : temps) {
+    if (!temp.empty()) env->Remove(temp);
+  }
+  if (s.ok() && sync) s = Status::FromIo(env->SyncDir(dir), "flushing " + dir);
+  return s;
 }
 
 }  // namespace drayline

@@ -58,6 +58,29 @@ Status OpenIfPresent(Env* env, const std::string& name, std::string_view shown,
 Status OpenLockFile(Env* env, const std::string& name, std::string_view shown,
                     std::unique_ptr<File>* file, bool* lockable);
 
+// One file of a set made together: its name and its first bytes.
+struct NewFile {
+  std::string name;
+  std::vector<uint8_t> bytes;
+  // A file of this name that is there already is kept as it is, bytes and
+  // all (a last-read file left from an earlier base).
+  bool keep_existing = false;
+};
+
+// Makes the files of a new base so that a crash never leaves part of it
+// under the real names: each is written under a temporary name beside it
+// (NAME.draynew, or NAME.draynewN while that one is taken), then linked to
+// its real name, never replacing anything, the last of files (the guard,
+// whose presence makes the base) last; the temporary names are removed.
+// A companion that is there already is kept when empty (left by a creator
+// that stopped) or keep_existing, and refused otherwise (kDamaged: not
+// written over). When the
+// guard is there already (before or by the time it is linked), another
+// creator won: *raced is set and nothing more is done. With sync the files
+// and the directory are flushed before the guard is linked and after.
+Status CreateLinked(Env* env, std::span<const NewFile> files, bool sync,
+                    bool* raced);
+
 }  // namespace drayline
 
 #endif  // DRAYLINE_SUPPORT_FILE_SET_H_

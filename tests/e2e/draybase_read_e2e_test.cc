@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ class DraybaseReadTest : public ::testing::Test {
     return o;
   }
   std::string Q(const std::string& s) const { return ShellQuote(s); }
+  // out with each processing time, which is the clock's when the message
+  // was stored, as "NOW" once it has the right form.
+  static std::string ProcessedNow(const std::string& out) {
+    static const std::regex processed(R"("processed": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d")");
+    return std::regex_replace(out, processed, R"("processed": "NOW")");
+  }
 
   void Store(const std::vector<Post>& posts) {
     std::unique_ptr<MessageBase> owned = NewJamMessageBase();
@@ -77,7 +84,7 @@ class DraybaseReadTest : public ::testing::Test {
 
 TEST_F(DraybaseReadTest, ListShowsEveryMessageInAlignedColumns) {
   StoreSample();
-  Outcome o = Run("list " + Q(base_));
+  Outcome o = Run("list " + Q(base_) + " --charset raw");
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(o.out,
@@ -89,11 +96,12 @@ TEST_F(DraybaseReadTest, ListShowsEveryMessageInAlignedColumns) {
 
 TEST_F(DraybaseReadTest, ListJson) {
   StoreSample();
-  Outcome o = Run("list " + Q(base_) + " --json");
+  Outcome o = Run("list " + Q(base_) + " --json --charset raw");
   ASSERT_EQ(o.status, 0) << o.err;
   const std::string tail =
-      R"(, "date": "06-15-01", "time": "14:30", "local": true, "private": )";
-  EXPECT_EQ(o.out,
+      R"(, "date": "06-15-01", "time": "14:30", "written": "2001-06-15T14:30:00", )"
+      R"("processed": "NOW", "local": true, "private": )";
+  EXPECT_EQ(ProcessedNow(o.out),
             "[\n"
             R"(  {"number": 1, "from": "Sysop", "to": "All", "subject": "Hello")" + tail +
                 R"(false, "received": false, "deleted": false, "length": 5},)" "\n"
@@ -119,9 +127,10 @@ TEST_F(DraybaseReadTest, ShowHeaderAndWrappedText) {
             "one two \nthree \nfour five\n\nsix\n");
   Outcome json = Run("show --json " + Q(base_) + " 1 --width 10");
   ASSERT_EQ(json.status, 0);
-  EXPECT_EQ(json.out,
+  EXPECT_EQ(ProcessedNow(json.out),
             R"({"number": 1, "from": "Sysop", "to": "All", "subject": "Hello", )"
-            R"("date": "06-15-01", "time": "14:30", "local": true, "private": false, )"
+            R"("date": "06-15-01", "time": "14:30", "written": "2001-06-15T14:30:00", )"
+            R"("processed": "NOW", "local": true, "private": false, )"
             R"("received": false, "deleted": false, "length": 29, "lines": [)" "\n"
             "  \"one two \",\n  \"three \",\n  \"four five\",\n  \"\",\n  \"six\"\n]}\n");
 }
@@ -188,12 +197,20 @@ TEST_F(DraybaseReadTest, ChangesThatCannotTakeTheLockAreFailures) {
   ASSERT_EQ(Env::Default()->Open(base_ + ".jhr", OpenMode::kReadWrite, &holder), 0);
   ASSERT_EQ(holder->Lock(0, 1), 0);
   const std::string both =
-      "(" + ShellQuote(DRAYBASE_BIN) + " delete " + Q(base_) + " 2 --json; echo \"delete $?\") & " +
-      "(" + ShellQuote(DRAYBASE_BIN) + " lastread " + Q(base_) + " 7 9 --json; echo \"lastread $?\") & wait";
+      "(" + ShellQuote(DRAYBASE_BIN) + " delete " + Q(base_) + " 2 --json 2>" + Q(dir_ / "delete") +
+      "; echo \"delete $?\") & (" + ShellQuote(DRAYBASE_BIN) + " lastread " + Q(base_) +
+      " 7 9 --json 2>" + Q(dir_ / "lastread") + "; echo \"lastread $?\") & wait";
   RunResult r = RunCommand("{ " + both + "; } 2>/dev/null");
   EXPECT_NE(r.out.find("delete 1"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("lastread 1"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;  // no JSON on failure
+  // Each says why, in the words of the failure's status.
+  for (const std::string& command : Strings{"delete", "lastread"}) {
+    const std::vector<uint8_t> err = ReadFileBytes(dir_ / command);
+    EXPECT_NE(std::string(err.begin(), err.end()).find(": the base is locked by another program"),
+              std::string::npos)
+        << command;
+  }
   holder.reset();
   EXPECT_EQ(Run("show " + Q(base_) + " 2").status, 0);  // still there
   EXPECT_EQ(Run("lastread " + Q(base_) + " 7").out, "User 7 last read 0\n");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -228,8 +229,12 @@ TEST(PostStoreE2e, FailedStoreReportsAndLeavesTheBaseAsItWas) {
                               E2eBoard::PostCommand({"0", "a", "b", "c", "t.txt"})),
       board.root());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, std::string(kBanner) +
-                       "Posting message ... FAILED\nMessage base error 101.\n");
+  const std::string failed =
+      std::string(kBanner) + "Posting message ... FAILED\nMessage base error 101.\n";
+  EXPECT_EQ(r.out.substr(0, failed.size()), failed);
+  // Then one line more, saying why in the words of the base's status.
+  const std::string why = r.out.substr(std::min(failed.size(), r.out.size()));
+  EXPECT_TRUE(why.size() > 1 && why.find('\n') == why.size() - 1) << r.out;
   for (const auto& [ext, bytes] : before) {
     EXPECT_EQ(ReadFileBytes(board.Base() + ext), bytes) << ext;
   }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -135,8 +136,12 @@ TEST(SquishPostE2e, FailedStoreReportsAndLeavesTheBaseAsItWas) {
                        E2eBoard::PostCommand({"1", "a", "b", "c", "t.txt"})),
         board.root());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, std::string(kBanner) +
-                         "Posting message ... FAILED\nMessage base error 101.\n");
+    const std::string failed =
+        std::string(kBanner) + "Posting message ... FAILED\nMessage base error 101.\n";
+    EXPECT_EQ(r.out.substr(0, failed.size()), failed);
+    // Then one line more, saying why in the words of the base's status.
+    const std::string why = r.out.substr(std::min(failed.size(), r.out.size()));
+    EXPECT_TRUE(why.size() > 1 && why.find('\n') == why.size() - 1) << r.out;
     EXPECT_EQ(ReadFileBytes(path + ".sqd"), data);
     EXPECT_EQ(ReadFileBytes(path + ".sqi"), index);
     BaseContents c = ReadBase(path);

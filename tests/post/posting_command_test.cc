@@ -194,8 +194,11 @@ TEST_F(PostingCommandTest, BaseThatNeitherOpensNorIsCreatedIsRefused) {
 TEST_F(PostingCommandTest, FailedStoreIsNeverReportedAsStored) {
   script_.write_result = 101;
   EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitStoreFailed);
+  // A base that keeps no words for its failure still gives those of the
+  // number.
   EXPECT_EQ(out_, std::string(kBanner) +
-                      "Posting message ... FAILED\nMessage base error 101.\n");
+                      "Posting message ... FAILED\nMessage base error 101.\n"
+                      "write failed\n");
   // The base is still closed and released.
   EXPECT_EQ(Calls(calls_.end() - 4, calls_.end()),
             Calls({"WriteMessage", "CloseBase", "Done", "~"}));

@@ -115,12 +115,16 @@ TEST(FileAccess, LockWithRetryWaitsThenGivesUp) {
   FaultEnv env;
   std::unique_ptr<File> file;
   ASSERT_EQ(RetryOpen(&env, dir / "base", OpenMode::kReadWrite, &file), io::kOk);
+  int told = 0;
+  const auto waiting = [&told] { ++told; };
   env.FailLock("base", io::kLockViolation, 3);
-  EXPECT_EQ(LockWithRetry(&env, *file, 0, 1), io::kOk);
+  EXPECT_EQ(LockWithRetry(&env, *file, 0, 1, waiting), io::kOk);
   EXPECT_EQ(env.slept_ms(), 3u * kRetryDelayMs);
+  EXPECT_EQ(told, 0);  // a short wait is not worth a word
   UnlockRegion(*file, 0, 1);
   env.FailLock("base", io::kLockViolation);
-  EXPECT_EQ(LockWithRetry(&env, *file, 0, 1), io::kLockViolation);
+  EXPECT_EQ(LockWithRetry(&env, *file, 0, 1, waiting), io::kLockViolation);
+  EXPECT_EQ(told, 1);  // once, however long the wait
 }
 
 TEST(FileAccess, FileExistsLooksUpEntriesOnly) {

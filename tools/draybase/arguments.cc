@@ -5,28 +5,49 @@
 
 namespace draybase {
 
+namespace {
+
+// The option named by arg ("--width" or "--width=40") when command takes
+// it: its slot in *out, and its value when written after '='.
+std::optional<std::string>* ValuedOption(std::string_view arg, unsigned options,
+                                         Arguments* out, std::optional<std::string>* inline_value) {
+  const size_t equals = arg.find('=');
+  const std::string_view name = arg.substr(0, equals);
+  if (equals != std::string_view::npos) *inline_value = std::string(arg.substr(equals + 1));
+  if ((options & kTakesWidth) && name == "--width") return &out->width;
+  if ((options & kTakesCharset) && name == "--charset") return &out->charset;
+  return nullptr;
+}
+
+}  // namespace
+
 bool ParseArguments(std::string_view command, CommandArgs args, size_t min, size_t max,
-                    bool takes_width, Arguments* out) {
+                    unsigned options, Arguments* out) {
+  bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--json") {
+    std::optional<std::string> value;
+    std::optional<std::string>* slot = nullptr;
+    if (options_ended || !arg.starts_with("--")) {
+      out->positional.push_back(arg);
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "--json") {
       out->json = true;
-    } else if (takes_width && arg == "--width") {
-      if (i + 1 == args.size()) {
-        std::cerr << "draybase " << command << ": --width needs a number\n";
+    } else if ((slot = ValuedOption(arg, options, out, &value)) != nullptr) {
+      if (!value && i + 1 == args.size()) {
+        std::cerr << "draybase " << command << ": " << arg << " needs a value\n";
         return false;
       }
-      out->width = args[++i];
-    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+      *slot = value ? *value : args[++i];
+    } else {
       std::cerr << "draybase " << command << ": unknown option " << arg << "\n";
       return false;
-    } else {
-      out->positional.push_back(arg);
     }
   }
   if (out->positional.size() < min || out->positional.size() > max) {
     std::cerr << "draybase " << command << ": wrong number of arguments"
-              << " (draybase with no arguments lists the commands)\n";
+              << " (draybase " << command << " --help shows them)\n";
     return false;
   }
   return true;

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "draybase/commands.h"
+#include "draybase/signal_hold.h"
 
 namespace draybase {
 
@@ -27,6 +28,9 @@ std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_stat
     // draybase has always shown the dates a format stores as numbers
     // month first.
     base->Raw().SetDateStyle(drayline::DateStyle::kMonthDayYear);
+    drayline::ChangeOptions options;
+    options.observer = &ProcessSignalHold();
+    base->Raw().SetChangeOptions(options);
     *exit_status = kExitOk;
     return base;
   }
@@ -41,7 +45,8 @@ std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_stat
     std::cerr << "draybase: " << path << " is not a message base (no " << path << ".jhr or "
               << path << ".sqd)\n";
   } else {
-    std::cerr << "draybase: cannot open the message base " << path << "\n";
+    std::cerr << "draybase: cannot open the message base " << path << ": " << status.text()
+              << "\n";
     *exit_status = kExitFailed;
     return nullptr;
   }
@@ -49,13 +54,33 @@ std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_stat
   return nullptr;
 }
 
-bool SeekMessage(drayline::MessageBase& base, const std::string& path, int32_t num) {
+bool SeekMessage(drayline::MessageBase& base, const std::string& path, int32_t num,
+                 int* exit_status) {
+  *exit_status = kExitFailed;
   base.SeekFirst(num);
+  if (!ReadSucceeded(base, path)) return false;
   if (base.SeekFound()) {
     base.ReadHeader();
+    if (!ReadSucceeded(base, path)) return false;
     if (base.GetMsgNum() == num) return true;
   }
-  std::cerr << "draybase: " << path << " has no message " << num << "\n";
+  std::cerr << "draybase: " << path << ": no such message: number " << num << "\n";
+  *exit_status = kExitUsage;
+  return false;
+}
+
+bool ReadSucceeded(drayline::MessageBase& base, const std::string& path) {
+  const drayline::Status s = base.LastStatus();
+  if (s.ok()) return true;
+  // A record cut short by the end of its file is damage too once the
+  // library has looked again under the lock.
+  if (s.code() == drayline::StatusCode::kDamaged ||
+      s.code() == drayline::StatusCode::kShortRead) {
+    std::cerr << "draybase: the message base " << path << " is damaged (" << s.text()
+              << "); draybase check " << path << " tells more\n";
+  } else {
+    std::cerr << "draybase: cannot read the message base " << path << ": " << s.text() << "\n";
+  }
   return false;
 }
 

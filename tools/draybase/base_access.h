@@ -19,9 +19,18 @@ namespace draybase {
 // format, kExitFailed when the base does not open) and returns nullptr.
 std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_status);
 
-// Puts the cursor on message num and loads its header; false (after a line
-// on standard error) when no message has that number.
-bool SeekMessage(drayline::MessageBase& base, const std::string& path, int32_t num);
+// Puts the cursor on message num and loads its header. False (after a
+// line on standard error) when no message has that number, with
+// *exit_status kExitUsage, or when the read failed (ReadSucceeded), with
+// kExitFailed.
+bool SeekMessage(drayline::MessageBase& base, const std::string& path, int32_t num,
+                 int* exit_status);
+
+// Whether the base's last step succeeded. When it failed, says so on
+// standard error (for damage: that the base at path is damaged and that
+// `draybase check` tells more) and answers false: a command then ends with
+// kExitFailed instead of showing what was not read.
+bool ReadSucceeded(drayline::MessageBase& base, const std::string& path);
 
 }  // namespace draybase
 

@@ -26,10 +26,11 @@ int RunDelete(CommandArgs args) {
   int status = kExitOk;
   const auto base = OpenBase(path, &status);
   if (base == nullptr) return status;
-  if (!SeekMessage(base->Raw(), path, *num)) return kExitUsage;
-  const bool deleted = base->Delete(*num).ok();
-  if (!deleted) {
-    std::cerr << "draybase: message " << *num << " of " << path << " could not be deleted\n";
+  if (!SeekMessage(base->Raw(), path, *num, &status)) return status;
+  const drayline::Status deleted = base->Delete(*num);
+  if (!deleted.ok()) {
+    std::cerr << "draybase: message " << *num << " of " << path
+              << " could not be deleted: " << deleted.text() << "\n";
     return kExitFailed;
   }
   if (a.json) {
@@ -80,18 +81,18 @@ int RunLastRead(CommandArgs args) {
   const auto base = OpenBase(l.path, &status);
   if (base == nullptr) return status;
   int32_t shown = 0;
-  bool stored = true;
+  drayline::Status stored;
   if (l.num) {
-    stored = base->SetLastRead(l.user, *l.num).ok();
+    stored = base->SetLastRead(l.user, *l.num);
     shown = *l.num;
   } else {
     // Only a change is confirmed: a pointer that cannot be read shows as
     // the base answers it, as it always has.
     base->GetLastRead(l.user, &shown);
   }
-  if (!stored) {
+  if (!stored.ok()) {
     std::cerr << "draybase: the last-read pointer of user " << l.user << " in " << l.path
-              << " could not be stored\n";
+              << " could not be stored: " << stored.text() << "\n";
     return kExitFailed;
   }
   if (a.json) {

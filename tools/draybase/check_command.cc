@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "draybase/arguments.h"
 #include "draybase/commands.h"
 #include "draybase/json.h"
 #include "drayline/check.h"
@@ -87,22 +88,10 @@ std::string ReportJson(const CheckReport& r) {
 }  // namespace
 
 int RunCheck(CommandArgs args) {
-  bool json = false;
-  std::vector<std::string> bases;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (arg.starts_with("--")) {
-      std::cerr << "draybase check: unknown option " << arg << "\n";
-      return kExitUsage;
-    } else {
-      bases.push_back(arg);
-    }
-  }
-  if (bases.empty()) {
-    std::cerr << "draybase check: no base given (draybase check BASE... [--json])\n";
-    return kExitUsage;
-  }
+  Arguments a;
+  if (!ParseArguments("check", args, 1, SIZE_MAX, 0, &a)) return kExitUsage;
+  const bool json = a.json;
+  const std::vector<std::string>& bases = a.positional;
   int status = kExitOk;
   std::vector<std::string> objects;
   for (const std::string& base : bases) {

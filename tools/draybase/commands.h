@@ -42,6 +42,20 @@ int RunLastRead(CommandArgs args);
 // check BASE... [--json]: whether each base keeps its format's rules
 // (check_command.cc).
 int RunCheck(CommandArgs args);
+// repair BASE [--no-backup]: a damaged base made sound again, after a
+// backup of its files (repair_command.cc).
+int RunRepair(CommandArgs args);
+// export/import/convert: whole messages out of a base and into one
+// (export_command.cc, import_command.cc, convert_command.cc).
+int RunExport(CommandArgs args);
+int RunImport(CommandArgs args);
+int RunConvert(CommandArgs args);
+// pack/purge/link BASE|--board DIR: packing, purging and relinking in
+// place, in short steps under the lock (pack_command.cc, purge_command.cc,
+// link_command.cc; maintenance_run.h).
+int RunPack(CommandArgs args);
+int RunPurge(CommandArgs args);
+int RunLink(CommandArgs args);
 
 }  // namespace draybase
 

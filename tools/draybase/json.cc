@@ -1,11 +1,13 @@
 #include "draybase/json.h"
 
+#include <cstdio>
+
 namespace draybase {
 
-std::string JsonString(std::string_view bytes) {
+std::string JsonString(std::string_view text, JsonText kind) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
-  for (char ch : bytes) {
+  for (char ch : text) {
     const auto b = static_cast<unsigned char>(ch);
     switch (b) {
       case '"': out += "\\\""; break;
@@ -14,7 +16,7 @@ std::string JsonString(std::string_view bytes) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (b < 32 || b > 127) {
+        if (b < 32 || (b > 127 && kind == JsonText::kBytes)) {
           out += "\\u00";
           out += kHex[b >> 4];
           out += kHex[b & 15];
@@ -26,13 +28,22 @@ std::string JsonString(std::string_view bytes) {
   return out + "\"";
 }
 
+std::string JsonLocalTime(const drayline::LocalDateTime& t) {
+  if (t == drayline::LocalDateTime()) return "null";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "\"%04u-%02u-%02uT%02u:%02u:%02u\"", unsigned{t.year},
+                unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
+                unsigned{t.second});
+  return buf;
+}
+
 void JsonObject::Key(std::string_view key) {
   if (body_.size() > 1) body_ += ", ";
   body_ += JsonString(key) + ": ";
 }
 
 JsonObject& JsonObject::AddString(std::string_view key, std::string_view text) {
-  return AddRaw(key, JsonString(text));
+  return AddRaw(key, JsonString(text, strings_));
 }
 
 JsonObject& JsonObject::AddNumber(std::string_view key, int64_t number) {

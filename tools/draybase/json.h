@@ -1,9 +1,11 @@
 // A small JSON writer for draybase's --json output.
 //
-// Strings are the stored bytes of a message base, not necessarily UTF-8:
-// every byte above 127 is written as a \u00XX escape (so the document is
-// plain ASCII and each byte comes back as one code point), and '"', '\\'
-// and bytes below 32 are escaped as JSON requires.
+// A string is written in one of two ways. Text decoded to UTF-8 passes
+// unchanged, so that the document holds the characters themselves. Stored
+// bytes taken as they are (--charset raw) are not necessarily UTF-8: every
+// byte above 127 is then written as a \u00XX escape (so the document is
+// plain ASCII and each byte comes back as one code point). Either way '"',
+// '\\' and bytes below 32 are escaped as JSON requires.
 
 #ifndef DRAYBASE_JSON_H_
 #define DRAYBASE_JSON_H_
@@ -13,13 +15,26 @@
 #include <string_view>
 #include <vector>
 
+#include "drayline/message.h"
+
 namespace draybase {
 
-std::string JsonString(std::string_view bytes);
+enum class JsonText : uint8_t {
+  kBytes,  // stored bytes: those above 127 escaped one by one
+  kUtf8,   // valid UTF-8, written as it is
+};
 
-// An object written key by key, in the order the keys are added.
+std::string JsonString(std::string_view text, JsonText kind = JsonText::kBytes);
+
+// "2026-12-07T16:52:00" (ISO 8601, local time, no zone) in quotes; null
+// for a time that is all zero (none stored).
+std::string JsonLocalTime(const drayline::LocalDateTime& t);
+
+// An object written key by key, in the order the keys are added. Its
+// strings are of the kind given when it is made.
 class JsonObject {
  public:
+  explicit JsonObject(JsonText strings = JsonText::kBytes) : strings_(strings) {}
   JsonObject& AddString(std::string_view key, std::string_view text);
   JsonObject& AddNumber(std::string_view key, int64_t number);
   JsonObject& AddBool(std::string_view key, bool value);
@@ -29,6 +44,7 @@ class JsonObject {
 
  private:
   void Key(std::string_view key);
+  JsonText strings_;
   std::string body_ = "{";
 };
 

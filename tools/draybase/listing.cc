@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "drayline/charset.h"
+
 namespace draybase {
 
 using drayline::MessageBase;
@@ -31,13 +33,15 @@ MessageSummary Summarize(MessageBase& base) {
 }
 
 JsonObject SummaryJson(const MessageSummary& s) {
-  JsonObject object;
+  JsonObject object(s.utf8 ? JsonText::kUtf8 : JsonText::kBytes);
   object.AddNumber("number", s.number)
       .AddString("from", s.from)
       .AddString("to", s.to)
       .AddString("subject", s.subject)
       .AddString("date", s.date)
       .AddString("time", s.time)
+      .AddRaw("written", JsonLocalTime(s.written))
+      .AddRaw("processed", JsonLocalTime(s.processed))
       .AddBool("local", s.local)
       .AddBool("private", s.is_private)
       .AddBool("received", s.received)
@@ -63,9 +67,16 @@ constexpr size_t kMaxDateTimeWidth = 20;
 constexpr size_t kMaxNameWidth = 30;
 constexpr size_t kMaxSubjectWidth = 40;
 
-std::string Padded(std::string_view s, size_t width) {
+// The characters s takes on a terminal: UTF-8 text counts characters,
+// stored bytes count bytes.
+size_t Shown(const MessageSummary& m, std::string_view s) {
+  return m.utf8 ? drayline::Utf8Length(s) : s.size();
+}
+
+std::string Padded(const MessageSummary& m, std::string_view s, size_t width) {
   std::string out = Printable(s);
-  if (out.size() < width) out.append(width - out.size(), ' ');
+  const size_t shown = Shown(m, out);
+  if (shown < width) out.append(width - shown, ' ');
   return out;
 }
 
@@ -77,18 +88,18 @@ struct Columns {
 
   void Fit(const MessageSummary& m) {
     num = std::max(num, std::to_string(m.number).size());
-    date = std::max(date, std::min(m.date.size(), kMaxDateTimeWidth));
-    time = std::max(time, std::min(m.time.size(), kMaxDateTimeWidth));
-    from = std::max(from, std::min(m.from.size(), kMaxNameWidth));
-    to = std::max(to, std::min(m.to.size(), kMaxNameWidth));
-    subject = std::max(subject, std::min(m.subject.size(), kMaxSubjectWidth));
+    date = std::max(date, std::min(Shown(m, m.date), kMaxDateTimeWidth));
+    time = std::max(time, std::min(Shown(m, m.time), kMaxDateTimeWidth));
+    from = std::max(from, std::min(Shown(m, m.from), kMaxNameWidth));
+    to = std::max(to, std::min(Shown(m, m.to), kMaxNameWidth));
+    subject = std::max(subject, std::min(Shown(m, m.subject), kMaxSubjectWidth));
   }
 
   std::string Line(std::string_view number, const MessageSummary& m) const {
     std::string out(num > number.size() ? num - number.size() : 0, ' ');
-    out += std::string(number) + "  " + Padded(m.date, date) + " " + Padded(m.time, time) +
-           "  " + Padded(m.from, from) + "  " + Padded(m.to, to) + "  " +
-           Padded(m.subject, subject) + "  " + m.attributes;
+    out += std::string(number) + "  " + Padded(m, m.date, date) + " " +
+           Padded(m, m.time, time) + "  " + Padded(m, m.from, from) + "  " +
+           Padded(m, m.to, to) + "  " + Padded(m, m.subject, subject) + "  " + m.attributes;
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out + "\n";
   }

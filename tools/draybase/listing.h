@@ -24,13 +24,18 @@ struct MessageSummary {
   // Letters, for a listing: L local, P private, R received, S sent,
   // C crash, K kill when sent, A file attached, F file request, D deleted.
   std::string attributes;
+  // Filled by MessageDecoder::Complete (text_decoding.h): whether from, to
+  // and subject are UTF-8 text rather than stored bytes, and the stored
+  // times (all zero when none is stored).
+  bool utf8 = false;
+  drayline::LocalDateTime written, processed;
 };
 
 // The fields of the message whose header base has loaded (ReadHeader).
 MessageSummary Summarize(drayline::MessageBase& base);
 
 // The keys of a listing's JSON object: number, from, to, subject, date,
-// time, local, private, received, deleted, length.
+// time, written, processed, local, private, received, deleted, length.
 JsonObject SummaryJson(const MessageSummary& summary);
 
 // Aligned listing lines under a heading line, each ending in '\n'.

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "draybase/commands.h"
+#include "draybase/output.h"
+#include "draybase/signal_hold.h"
+#include "drayline/version.h"
 
 namespace draybase {
 namespace {
@@ -26,10 +29,11 @@ constexpr Command kCommands[] = {
      RunNewBoard},
     {"dump", "BASE", "show the fields of a JAM base (BASE without extension)",
      RunDump},
-    {"list", "BASE [--json]", "one line per message of a base", RunList},
-    {"show", "BASE NUM [--width W] [--json]",
+    {"list", "BASE [--charset NAME] [--json]", "one line per message of a base",
+     RunList},
+    {"show", "BASE NUM [--width W] [--charset NAME] [--json]",
      "a message's header and text, lines at most W wide (79)", RunShow},
-    {"mail", "BASE NAME [ALIAS] [--json]",
+    {"mail", "BASE NAME [ALIAS] [--charset NAME] [--json]",
      "the messages a user has not received", RunMail},
     {"delete", "BASE NUM [--json]", "delete a message", RunDelete},
     {"lastread", "BASE USER [NUM] [--json]",
@@ -37,17 +41,54 @@ constexpr Command kCommands[] = {
     {"check", "BASE... [--json]",
      "verify every structural rule of each base (exit 1 when one is damaged)",
      RunCheck},
+    {"repair", "BASE [--no-backup]",
+     "bring a damaged base back to a sound one, after a backup beside it", RunRepair},
+    {"export", "BASE [--format json|text] [--charset NAME]", "every message, whole, one JSON object a line", RunExport},
+    {"import", "BASE FILE [--to jam|squish] [--lossy]", "store an export's messages into BASE as new ones", RunImport},
+    {"convert", "SRC DST --to jam|squish [--lossy]", "a new base DST with every message of SRC", RunConvert},
+    {"pack", "BASE|--board DIR [--renumber] [--dry-run] [--json]", "remove deleted messages and reclaim their space, in place; first stop programs that keep file offsets across the lock or take no lock", RunPack},
+    {"purge", "BASE|--board DIR [--max-age DAYS] [--max-msgs N] [--keep-unreceived] [--dry-run] [--json]", "delete old and surplus messages, then pack (stop the same programs first)", RunPurge},
+    {"link", "BASE|--board DIR [--dry-run] [--json]", "rebuild reply links from MSGID/REPLY and subjects", RunLink},
 };
 
-int Usage() {
-  std::cerr << "usage: draybase COMMAND ARGS...\n\ncommands:\n";
+// The list of commands, on out; answers status.
+int Usage(std::ostream& out, int status) {
+  out << "usage: draybase COMMAND ARGS...\n\ncommands:\n";
   for (const Command& command : kCommands) {
-    std::cerr << "  " << command.name << " " << command.usage << "\n      "
-              << command.help << "\n";
+    out << "  " << command.name << " " << command.usage << "\n      " << command.help << "\n";
   }
-  std::cerr << "\nBASE is a message base's path without extension; list, show,\n"
-               "mail, delete and lastread serve JAM and Squish bases alike.\n";
-  return kExitUsage;
+  out << "\nBASE is a message base's path without extension; list, show,\n"
+         "mail, delete and lastread serve JAM and Squish bases alike.\n"
+         "A valued option is given as --width 40 or --width=40; -- ends the options.\n"
+         "list, show and mail take --charset NAME (CP437, CP850, CP866, LATIN-1,\n"
+         "ISO-8859-5, UTF-8, raw); by default each message's CHRS line, else CP437.\n";
+  return status;
+}
+
+// Whether args ask for help: --help before any "--".
+bool AsksForHelp(CommandArgs args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "--help") return true;
+  }
+  return false;
+}
+
+int Dispatch(std::string_view name, CommandArgs args) {
+  if (name == "--version") {
+    std::cout << "draybase " << drayline::kVersion << "\n";
+    return kExitOk;
+  }
+  if (name == "--help" || name == "help") return Usage(std::cout, kExitOk);
+  for (const Command& command : kCommands) {
+    if (command.name != name) continue;
+    if (!AsksForHelp(args)) return command.run(args);
+    std::cout << "usage: draybase " << command.name << " " << command.usage << "\n  "
+              << command.help << "\n";
+    return kExitOk;
+  }
+  std::cerr << "draybase: unknown command " << name << "\n";
+  return Usage(std::cerr, kExitUsage);
 }
 
 }  // namespace
@@ -55,12 +96,9 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace draybase;
-  if (argc < 2) return Usage();
-  const std::string_view name = argv[1];
+  ProcessSignalHold();  // before any change: SIGXFSZ is ignored from here on
+  if (argc < 2) return Usage(std::cerr, kExitUsage);
   const std::vector<std::string> args(argv + 2, argv + argc);
-  for (const Command& command : kCommands) {
-    if (command.name == name) return command.run(args);
-  }
-  std::cerr << "draybase: unknown command " << name << "\n";
-  return Usage();
+  CheckedOutput output;
+  return output.Finish(Dispatch(argv[1], args));
 }

@@ -10,6 +10,7 @@
 #include "draybase/commands.h"
 #include "draybase/json.h"
 #include "draybase/listing.h"
+#include "draybase/text_decoding.h"
 #include "drayline/message.h"
 
 namespace draybase {
@@ -42,19 +43,15 @@ void PrintHeader(drayline::MessageBase& base, const MessageSummary& m) {
   std::cout << "Length:  " << m.length << "\n\n";
 }
 
-// The text of the loaded message, wrapped at width by the library.
-std::vector<std::string> TextLines(drayline::MessageBase& base, int32_t width) {
-  std::vector<std::string> lines;
-  base.BeginTextRead();
-  while (!base.EndOfText()) lines.push_back(base.GetTextLine(static_cast<uint16_t>(width)));
-  return lines;
-}
-
 }  // namespace
 
 int RunShow(CommandArgs args) {
   Arguments a;
-  if (!ParseArguments("show", args, 2, 2, true, &a)) return kExitUsage;
+  std::optional<drayline::Charset> charset;
+  if (!ParseArguments("show", args, 2, 2, kTakesWidth | kTakesCharset, &a) ||
+      !ParseCharsetOption("show", a.charset, &charset)) {
+    return kExitUsage;
+  }
   const std::optional<int32_t> num = ParseNumber(a.positional[1]);
   std::optional<int32_t> width = kDefaultWidth;
   if (a.width) width = ParseNumber(*a.width);
@@ -70,12 +67,18 @@ int RunShow(CommandArgs args) {
   const auto opened = OpenBase(a.positional[0], &status);
   if (opened == nullptr) return status;
   drayline::MessageBase& base = opened->Raw();
-  if (!SeekMessage(base, a.positional[0], *num)) return kExitUsage;
-  const MessageSummary summary = Summarize(base);
-  const std::vector<std::string> lines = TextLines(base, *width);
+  if (!SeekMessage(base, a.positional[0], *num, &status)) return status;
+  MessageSummary summary = Summarize(base);
+  MessageDecoder decoder(*opened, a.positional[0], charset);
+  const drayline::Charset shown = decoder.Complete(&summary);
+  const std::vector<std::string> lines =
+      decoder.TextLines(static_cast<uint16_t>(*width), shown);
+  if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
   if (a.json) {
     std::vector<std::string> texts;
-    for (const std::string& line : lines) texts.push_back(JsonString(line));
+    for (const std::string& line : lines) {
+      texts.push_back(JsonString(line, summary.utf8 ? JsonText::kUtf8 : JsonText::kBytes));
+    }
     std::cout << SummaryJson(summary).AddRaw("lines", JsonArray(texts)).str() << "\n";
   } else {
     PrintHeader(base, summary);

@@ -1,0 +1,309 @@
+// draybase export, import and convert run as a sysop runs them: an export
+// imported into a new base exports the same again (bytes no text decoding
+// keeps included), a lossy conversion is refused until --lossy, a damaged
+// base and bad arguments are refused, and a failed write is a failure.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "drayline/transfer.h"
+#include "jam/jam_transfer.h"
+#include "squish/squish_transfer.h"
+#include "test_util.h"
+
+namespace drayline {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+class TransferE2eTest : public ::testing::TestWithParam<BaseFormat> {
+ protected:
+  Outcome Run(const std::string& args) const {
+    const std::string err = dir_ / "stderr";
+    const RunResult r = RunCommand(ShellQuote(DRAYBASE_BIN) + " " + args + " 2>" + ShellQuote(err));
+    const std::vector<uint8_t> bytes = ReadFileBytes(err);
+    return {r.status, r.out, std::string(bytes.begin(), bytes.end())};
+  }
+  std::string Q(const std::string& name) const { return ShellQuote(dir_ / name); }
+
+  // A base of the test's format holding a thread of three messages, one
+  // with a 40-character sender, and a last-read pointer.
+  void MakeBase(const std::string& name, bool long_sender = false) {
+    std::vector<ExportedMessage> thread(3);
+    for (size_t i = 0; i < thread.size(); ++i) {
+      ExportedMessage& m = thread[i];
+      m.from = i == 1 && long_sender ? std::string(40, 'L') : "Sysop";
+      m.to = "All";
+      m.subject = "Caf\x82";  // CP437 e-acute
+      m.written = {2026, 12, 7, 10, 0, 0};
+      m.orig = {2, 250, 1, 0};
+      // Latin-1 bytes under a UTF-8 charset line: no decoding keeps them.
+      m.text = i == 2 ? "\x01" "CHRS: UTF-8 4\rcaf\xe9 \xff\r" : "Line one\rLine two\r";
+      m.reply_to = i == 0 ? 0 : 1;
+      if (GetParam() == BaseFormat::kJam) {
+        jam::FillJamPart(&m);
+        m.jam.subfields.push_back({4, 0, "2:250/1 abcd"});
+      } else {
+        squish::FillSquishPart(&m);
+        m.squish.control = "\x01MSGID: 2:250/1 abcd";
+      }
+    }
+    Status s;
+    std::unique_ptr<MessageSink> sink = MessageSink::Open(dir_ / name, GetParam(), {}, &s);
+    ASSERT_TRUE(sink) << s.text();
+    for (const ExportedMessage& m : thread) ASSERT_TRUE(sink->Store(m).ok());
+    ASSERT_TRUE(sink->SetLastReads({{3, 3, 2, 2}}).ok());
+    ASSERT_TRUE(sink->Finish().ok());
+  }
+
+  TempDir dir_;
+};
+
+TEST_P(TransferE2eTest, AnImportedExportExportsTheSameAgain) {
+  MakeBase("a");
+  const Outcome first = Run("export " + Q("a"));
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.out.find("\"text_base64\""), std::string::npos);
+  EXPECT_NE(first.out.find("Caf\xc3\xa9"), std::string::npos);  // decoded to UTF-8
+  EXPECT_NE(first.out.find("{\"lastread\": [{\"user\": 3"), std::string::npos);
+  WriteFileBytes(dir_ / "a.jsonl", {first.out.begin(), first.out.end()});
+
+  const Outcome import = Run("import " + Q("b") + " " + Q("a.jsonl") + " --json");
+  ASSERT_EQ(import.status, 0) << import.err;
+  EXPECT_NE(import.out.find("\"stored\": 3, \"lastread\": 1"), std::string::npos) << import.out;
+  const Outcome second = Run("export " + Q("b"));
+  ASSERT_EQ(second.status, 0) << second.err;
+  // The same lines but the first, which names the base.
+  EXPECT_EQ(second.out.substr(second.out.find('\n')), first.out.substr(first.out.find('\n')));
+  EXPECT_EQ(Run("check " + Q("b")).status, 0);
+
+  const Outcome text = Run("export " + Q("b") + " --format text");
+  ASSERT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("Message 3 ("), std::string::npos);
+  EXPECT_NE(text.out.find("User 3: last read 2"), std::string::npos);
+}
+
+TEST_P(TransferE2eTest, ALossyConversionIsRefusedUntilAskedFor) {
+  MakeBase("a", /*long_sender=*/true);
+  const std::string to = GetParam() == BaseFormat::kJam ? "squish" : "jam";
+  const Outcome refused = Run("convert " + Q("a") + " " + Q("b") + " --to " + to);
+  if (GetParam() == BaseFormat::kJam) {
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("message 2: the sender is cut to 34 characters"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(PathExists(dir_ / "b.sqd"));
+  } else {
+    EXPECT_EQ(refused.status, 0) << refused.err;  // a Squish name fits in JAM
+    return;
+  }
+  const Outcome done = Run("convert " + Q("a") + " " + Q("b") + " --to " + to + " --lossy --json");
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.out.find("\"losses\": [{\"message\": 2"), std::string::npos) << done.out;
+  EXPECT_EQ(Run("check " + Q("b")).status, 0);
+  const Outcome back = Run("convert " + Q("b") + " " + Q("c") + " --to jam");
+  ASSERT_EQ(back.status, 0) << back.err;
+  const Outcome shown = Run("export " + Q("c"));
+  EXPECT_NE(shown.out.find("\"data\": \"2:250/1 abcd\""), std::string::npos);  // MSGID came back
+  EXPECT_NE(shown.out.find("\"reply_to\": 1"), std::string::npos);
+}
+
+TEST_P(TransferE2eTest, DamagedBasesBadArgumentsAndFailedWritesAreRefused) {
+  MakeBase("a");
+  MakeBase("exists");
+  // An index that points past the end of its file.
+  const std::string index = dir_ / (GetParam() == BaseFormat::kJam ? "bad.jdx" : "bad.sqi");
+  MakeBase("bad");
+  std::vector<uint8_t> bytes = ReadFileBytes(index);
+  bytes[4] = bytes[5] = bytes[6] = 0x7F;
+  WriteFileBytes(index, bytes);
+  const struct {
+    std::string args;
+    int status;
+    std::string err;
+  } kCases[] = {
+      {"export " + Q("bad"), 1, "draybase check"},
+      {"convert " + Q("bad") + " " + Q("x") + " --to jam", 1, "draybase repair"},
+      {"export " + Q("none"), 2, "no message base"},
+      {"export " + Q("a") + " --format xml", 2, "bad value"},
+      {"import " + Q("a"), 2, "wrong number"},
+      {"import " + Q("x") + " " + Q("missing.jsonl"), 2, "cannot open"},
+      {"convert " + Q("a") + " " + Q("x"), 2, "--to"},
+      {"convert " + Q("a") + " " + Q("exists") + " --to jam", 2, "exists already"},
+      {"export " + Q("a") + " >/dev/full", 1, "cannot write"},
+  };
+  for (const auto& c : kCases) {
+    const Outcome o = Run(c.args);
+    EXPECT_EQ(o.status, c.status) << c.args << ": " << o.err;
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << c.args << ": " << o.err;
+  }
+  EXPECT_FALSE(PathExists(dir_ / "x.jhr"));
+}
+
+TEST(TransferLimitTest, ASquishBaseTakesItsMostMessagesOnlyWhenAskedTo) {
+  TempDir dir;
+  Status s;
+  std::unique_ptr<MessageSink> sink = MessageSink::Open(dir / "big", BaseFormat::kJam, {}, &s);
+  ASSERT_TRUE(sink);
+  ExportedMessage m;
+  m.from = "Sysop";
+  m.to = "All";
+  m.text = "x\r";
+  jam::FillJamPart(&m);
+  for (size_t i = 0; i <= kSquishMostMessages; ++i) ASSERT_TRUE(sink->Store(m).ok());
+  ASSERT_TRUE(sink->SetLastReads({{2000000, 1, 5, 5}, {4, 4, 5201, 5201}}).ok());
+  ASSERT_TRUE(sink->Finish().ok());
+  const std::string convert = ShellQuote(DRAYBASE_BIN) + " convert " + ShellQuote(dir / "big") +
+                              " " + ShellQuote(dir / "sq") + " --to squish --json";
+  const RunResult refused = RunCommand(convert + " 2>/dev/null");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find("{\"message\": 5201, \"loss\": \"not stored: a Squish base holds at most 5200"),
+            std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("{\"message\": null, \"loss\": \"the last-read pointer of user 2000000"),
+            std::string::npos);
+  const RunResult done = RunCommand(convert + " --lossy 2>/dev/null");
+  ASSERT_EQ(done.status, 0);
+  EXPECT_NE(done.out.find("\"stored\": 5200, \"lastread\": 1"), std::string::npos) << done.out;
+  std::unique_ptr<MessageSource> source = MessageSource::Open(dir / "sq", &s);
+  ASSERT_TRUE(source);
+  std::vector<LastReadValue> pointers;
+  ASSERT_TRUE(source->LastReads(&pointers).ok());
+  EXPECT_EQ(pointers, (std::vector<LastReadValue>{{4, 4, 5200, 5200}}));
+}
+
+// Export lines written or edited by hand: what import takes, and what it
+// refuses (naming the line) without storing anything.
+class ImportLinesTest : public ::testing::Test {
+ protected:
+  Outcome Import(const std::vector<std::string>& lines, const std::string& base = "b") {
+    std::string file;
+    for (const std::string& line : lines) file += line + "\n";
+    WriteFileBytes(dir_ / "in.jsonl", {file.begin(), file.end()});
+    const std::string err = dir_ / "stderr";
+    const RunResult r = RunCommand(ShellQuote(DRAYBASE_BIN) + " import " + ShellQuote(dir_ / base) +
+                                   " " + ShellQuote(dir_ / "in.jsonl") + " 2>" + ShellQuote(err));
+    const std::vector<uint8_t> bytes = ReadFileBytes(err);
+    return {r.status, r.out, std::string(bytes.begin(), bytes.end())};
+  }
+  // The stored messages of base b.
+  std::vector<ExportedMessage> Stored() {
+    Status s;
+    std::unique_ptr<MessageSource> source = MessageSource::Open(dir_ / "b", &s);
+    std::vector<ExportedMessage> out;
+    ExportedMessage m;
+    while (source != nullptr && source->Next(&m)) out.push_back(m);
+    return out;
+  }
+
+  TempDir dir_;
+};
+
+const char kBase[] = R"({"base": "x", "format": "squish", "max_messages": 0, "keep_days": 0})";
+
+// A Squish message line with text (already JSON) and extra members.
+std::string SquishLine(const std::string& text, const std::string& extra = "",
+                       const std::string& charset = "CP437") {
+  return R"({"number": 7, "format": "squish", "charset": ")" + charset +
+         R"(", "from": "Ann", "to": "Bob", "subject": "Hi", "written": "2026-12-07T10:00:00", )"
+         R"("processed": null, "attributes": ["private"], "orig": "1:2/3", "dest": "1:2/4.5", )"
+         R"("reply_to": 0, "reply_first": 0, "reply_next": 0, "replies": [0, 0, 0, 0, 0, 0, 0, 0, 0], )"
+         R"("squish": {"attributes": 1, "date_written": 0, "date_arrived": 0, "utc_offset": 0, )"
+         R"("message_uid": 0, "ftsc_date": "", "control": ["MSGID: 1:2/3 1"]}, "text": )" +
+         text + extra + "}";
+}
+
+TEST_F(ImportLinesTest, EscapesCharsetsAndBase64ComeBackAsBytes) {
+  const struct {
+    std::string line;
+    std::string text;  // as stored
+  } kCases[] = {
+      {SquishLine(R"("A\r\u00e9\t\"\\\/")"), "A\r\x82\t\"\\/"},
+      {SquishLine(R"("caf\u00e9 \ud83d\ude00")", "", "UTF-8"), "caf\xc3\xa9 \xf0\x9f\x98\x80"},
+      {SquishLine(R"("lone \ud800")", "", "UTF-8"), "lone \xef\xbf\xbd"},
+      {SquishLine(R"("\u0416")", "", "CP866"), "\x86"},
+      {SquishLine(R"("\u0416")"), "?"},  // CP437 has no such letter
+      {SquishLine(R"("ignored", "text_base64": "/wAB")"), std::string("\xff\0\x01", 3)},
+  };
+  for (const auto& c : kCases) {
+    std::remove((dir_ / "b.sqd").c_str());
+    std::remove((dir_ / "b.sqi").c_str());
+    std::remove((dir_ / "b.sql").c_str());
+    const Outcome o = Import({kBase, c.line});
+    ASSERT_EQ(o.status, 0) << c.line << ": " << o.err;
+    const std::vector<ExportedMessage> stored = Stored();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].text, c.text.substr(0, c.text.find('\0'))) << c.line;
+    EXPECT_EQ(stored[0].squish.control, "\x01MSGID: 1:2/3 1");
+    EXPECT_EQ(stored[0].dest, (NetAddress{1, 2, 4, 5}));
+  }
+}
+
+TEST_F(ImportLinesTest, AMalformedLineIsNamedAndNothingIsStored) {
+  const struct {
+    std::vector<std::string> lines;
+    int status;
+    std::string err;
+  } kCases[] = {
+      {{}, 2, "no base line"},
+      {{"not json"}, 2, "in.jsonl:1:"},
+      {{R"({"base": "x", "format": "ring", "max_messages": 0, "keep_days": 0})"}, 2, "\"format\""},
+      {{kBase, SquishLine("\"ok\""), SquishLine("\"x\"", R"(, "text_base64": "abc")")}, 1,
+       "in.jsonl:3: a missing or bad \"text_base64\""},
+      {{kBase, SquishLine("12")}, 1, "\"text\""},
+      {{kBase, SquishLine(R"("a\q")")}, 1, "a bad escape"},
+      {{kBase, SquishLine("\"a\x01\"")}, 1, "a control character"},
+      {{kBase, SquishLine("\"x\"", R"(, "extra": 1.5)")}, 1, "not whole"},
+      {{kBase, SquishLine("\"x\"", R"(, "extra": 99999999999999999999)")}, 1, "out of range"},
+      {{kBase, SquishLine("\"x\"", R"(, "extra": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]])")},
+       1, "nesting too deep"},
+      {{kBase, SquishLine("\"x\"") + " trailing"}, 1, "text after the value"},
+      {{kBase, R"({"lastread": [{"user": -1, "crc": 0, "last_read": 0, "high_read": 0}]})"}, 1,
+       "\"user\""},
+  };
+  for (const auto& c : kCases) {
+    const Outcome o = Import(c.lines);
+    EXPECT_EQ(o.status, c.status) << c.err << ": " << o.err;
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    EXPECT_TRUE(Stored().empty()) << c.err;
+  }
+}
+
+TEST_F(ImportLinesTest, AMessageOfTheOtherFormatIsConvertedIntoAnExistingBase) {
+  ASSERT_EQ(Import({kBase, SquishLine("\"one\"")}).status, 0);  // b is a Squish base now
+  const std::string jam_base = R"({"base": "x", "format": "jam", "max_messages": 0, "keep_days": 0})";
+  const std::string jam_line =
+      R"({"number": 3, "format": "jam", "charset": "CP437", "from": "Ann", "to": "Bob", )"
+      R"("subject": "Hi", "written": null, "processed": null, "attributes": [], "orig": "0:0/0", )"
+      R"("dest": "0:0/0", "reply_to": 0, "reply_first": 0, "reply_next": 0, )"
+      R"("replies": [0, 0, 0, 0, 0, 0, 0, 0, 0], "jam": {"revision": 1, "reserved_word": 0, )"
+      R"("times_read": 4, "msgid_crc": 0, "reply_crc": 0, "date_written": 0, "date_received": 0, )"
+      R"("date_processed": 0, "attribute": 0, "attribute2": 0, "password_crc": 4294967295, )"
+      R"("cost": 0, "subfields": [{"kind": 4, "hi_id": 0, "data": "1:2/3 9"}]}, "text": "two"})";
+  const Outcome refused = Import({jam_base, jam_line});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("message 3: TimesRead 4"), std::string::npos) << refused.err;
+  ASSERT_EQ(Stored().size(), 1u);
+  const std::string lossless = std::regex_replace(jam_line, std::regex("\"times_read\": 4"),
+                                                  "\"times_read\": 0");
+  const Outcome done = Import({jam_base, lossless});
+  ASSERT_EQ(done.status, 0) << done.err;
+  const std::vector<ExportedMessage> stored = Stored();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[1].text, "two");
+  EXPECT_EQ(stored[1].squish.control, "\x01MSGID: 1:2/3 9");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormats, TransferE2eTest,
+                         ::testing::Values(BaseFormat::kJam, BaseFormat::kSquish),
+                         [](const auto& info) {
+                           return info.param == BaseFormat::kJam ? "Jam" : "Squish";
+                         });
+
+}  // namespace
+}  // namespace drayline

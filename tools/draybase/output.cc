@@ -1,0 +1,54 @@
+#include "draybase/output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "draybase/commands.h"
+
+namespace draybase {
+
+CheckedOutput::CheckedOutput() : previous_(std::cout.rdbuf(this)) {
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+}
+
+CheckedOutput::~CheckedOutput() {
+  Drain();
+  std::cout.rdbuf(previous_);
+}
+
+CheckedOutput::int_type CheckedOutput::overflow(int_type ch) {
+  if (!Drain()) return traits_type::eof();
+  if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(ch);
+    pbump(1);
+  }
+  return traits_type::not_eof(ch);
+}
+
+int CheckedOutput::sync() { return Drain() ? 0 : -1; }
+
+bool CheckedOutput::Drain() {
+  const size_t pending = static_cast<size_t>(pptr() - pbase());
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+  if (error_ != 0) return false;
+  // Flushed at once: a failure is only known, with its errno, when stdio
+  // hands the bytes to the system.
+  errno = 0;
+  if (std::fwrite(buffer_.data(), 1, pending, stdout) != pending || std::fflush(stdout) != 0) {
+    error_ = errno != 0 ? errno : EIO;
+  }
+  return error_ == 0;
+}
+
+int CheckedOutput::Finish(int status) {
+  std::cout.flush();
+  if (Drain()) return status;
+  if (error_ != EPIPE) {
+    std::cerr << "draybase: write error: " << std::strerror(error_) << "\n";
+  }
+  return kExitFailed;
+}
+
+}  // namespace draybase

@@ -1,0 +1,46 @@
+// Standard output, checked. draybase's commands write with std::cout; a
+// CheckedOutput stands in front of it for the run, so that a write that
+// fails (a full disk, a closed file) is noticed and said, instead of a
+// listing that silently ends short with exit status 0.
+
+#ifndef DRAYBASE_OUTPUT_H_
+#define DRAYBASE_OUTPUT_H_
+
+#include <array>
+#include <streambuf>
+
+namespace draybase {
+
+// Buffers what std::cout is given and writes it to the process's standard
+// output. The first failed write is kept; later output is dropped (the
+// stream turns bad, so further << are cheap).
+class CheckedOutput final : public std::streambuf {
+ public:
+  // Becomes std::cout's buffer until destroyed.
+  CheckedOutput();
+  ~CheckedOutput() override;
+  CheckedOutput(const CheckedOutput&) = delete;
+  CheckedOutput& operator=(const CheckedOutput&) = delete;
+
+  // Writes what is buffered and answers the run's exit status: status when
+  // everything reached standard output; else kExitFailed, after
+  // "draybase: write error: REASON" on standard error unless the reader
+  // went away (a broken pipe, which ends the run quietly).
+  int Finish(int status);
+
+ protected:
+  int_type overflow(int_type ch) override;
+  int sync() override;
+
+ private:
+  // Writes the buffered bytes; false once a write has failed.
+  bool Drain();
+
+  std::array<char, 1 << 16> buffer_;
+  std::streambuf* previous_;
+  int error_ = 0;  // errno of the first failed write; 0 while none failed
+};
+
+}  // namespace draybase
+
+#endif  // DRAYBASE_OUTPUT_H_

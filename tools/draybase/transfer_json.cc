@@ -1,0 +1,480 @@
+#include "draybase/transfer_json.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+
+#include "draybase/base64.h"
+#include "draybase/json.h"
+#include "drayline/check.h"
+
+namespace draybase {
+
+namespace {
+
+using drayline::AttributeBit;
+using drayline::BaseFormat;
+using drayline::Charset;
+using drayline::ExportedMessage;
+using drayline::JamSubfieldValue;
+using drayline::LastReadValue;
+using drayline::LocalDateTime;
+
+// In AttributeBit order.
+constexpr std::array<std::string_view, 12> kAttributeNames = {
+    "local", "received", "private", "crash", "hold", "kill_sent",
+    "sent", "file_attach", "receipt_request", "confirm_request", "is_receipt", "file_request"};
+
+struct CharsetEntry {
+  Charset charset;
+  std::string_view name;
+};
+constexpr CharsetEntry kCharsets[] = {
+    {Charset::kRaw, "raw"},          {Charset::kCp437, "CP437"},       {Charset::kCp850, "CP850"},
+    {Charset::kCp866, "CP866"},      {Charset::kIso8859_1, "LATIN-1"}, {Charset::kIso8859_5, "ISO-8859-5"},
+    {Charset::kUtf8, "UTF-8"},
+};
+
+std::string Utf8String(std::string_view utf8) { return JsonString(utf8, JsonText::kUtf8); }
+
+// The key with its text, and KEY_base64 when the text does not give the
+// bytes back.
+void AddText(JsonObject* o, std::string_view key, std::string_view bytes, const TextCodec& codec) {
+  // ASCII is itself in every set: most texts need no decoding.
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) {
+    o->AddRaw(key, Utf8String(bytes));
+    return;
+  }
+  const std::string text = codec.Decode(bytes);
+  o->AddRaw(key, Utf8String(text));
+  if (codec.Encode(text) != bytes) o->AddString(std::string(key) + "_base64", EncodeBase64(bytes));
+}
+
+std::string AttributeList(uint32_t bits) {
+  std::string out = "[";
+  for (size_t i = 0; i < kAttributeNames.size(); ++i) {
+    if (!(bits & (uint32_t{1} << i))) continue;
+    out += (out.size() > 1 ? ", " : "") + JsonString(kAttributeNames[i]);
+  }
+  return out + "]";
+}
+
+std::string NumberList(const std::vector<int64_t>& numbers) {
+  std::string out = "[";
+  for (size_t i = 0; i < numbers.size(); ++i) out += (i ? ", " : "") + std::to_string(numbers[i]);
+  return out + "]";
+}
+
+std::string JamObject(const drayline::JamPart& p, const TextCodec& codec) {
+  JsonObject o;
+  o.AddNumber("revision", p.revision).AddNumber("reserved_word", p.reserved_word);
+  o.AddNumber("times_read", p.times_read).AddNumber("msgid_crc", p.msgid_crc);
+  o.AddNumber("reply_crc", p.reply_crc).AddNumber("date_written", p.date_written);
+  o.AddNumber("date_received", p.date_received).AddNumber("date_processed", p.date_processed);
+  o.AddNumber("attribute", p.attribute).AddNumber("attribute2", p.attribute2);
+  o.AddNumber("password_crc", p.password_crc).AddNumber("cost", p.cost);
+  std::string subfields = "[";
+  for (const JamSubfieldValue& sf : p.subfields) {
+    JsonObject s;
+    s.AddNumber("kind", sf.kind).AddNumber("hi_id", sf.hi_id);
+    AddText(&s, "data", sf.data, codec);
+    subfields += (subfields.size() > 1 ? ", " : "") + s.str();
+  }
+  o.AddRaw("subfields", subfields + "]");
+  return o.str();
+}
+
+// The control lines without their byte 1, or KEY_base64 when the
+// information is not such lines alone.
+void AddControl(JsonObject* o, const std::string& control, const TextCodec& codec) {
+  std::string lines = "[", joined;
+  for (size_t pos = 0; pos < control.size();) {
+    const size_t end = std::min(control.find('\x01', pos + 1), control.size());
+    const std::string_view line = std::string_view(control).substr(pos + 1, end - pos - 1);
+    const std::string text = codec.Decode(line);
+    lines += (lines.size() > 1 ? ", " : "") + Utf8String(text);
+    joined += "\x01" + codec.Encode(text);
+    pos = end;
+  }
+  o->AddRaw("control", lines + "]");
+  if (joined != control) o->AddString("control_base64", EncodeBase64(control));
+}
+
+std::string SquishObject(const drayline::SquishPart& p, const TextCodec& codec) {
+  JsonObject o;
+  o.AddNumber("attributes", p.attributes).AddNumber("date_written", p.date_written);
+  o.AddNumber("date_arrived", p.date_arrived).AddNumber("utc_offset", p.utc_offset);
+  o.AddNumber("message_uid", p.message_uid);
+  AddText(&o, "ftsc_date", p.ftsc_date, codec);
+  AddControl(&o, p.control, codec);
+  return o.str();
+}
+
+// ---- Reading ----
+
+class Reader {
+ public:
+  Reader(const JsonValue& v, std::string* error) : v_(v), error_(error) {}
+
+  bool Number(std::string_view key, int64_t lo, int64_t hi, int64_t* out) {
+    const JsonValue* f = v_.Find(key);
+    if (f == nullptr || !f->is(JsonValue::Type::kNumber) || f->number() < lo || f->number() > hi) {
+      return Fail(key);
+    }
+    *out = f->number();
+    return true;
+  }
+  template <typename T>
+  bool Get(std::string_view key, T* out) {
+    int64_t n = 0;
+    if (!Number(key, std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), &n)) return false;
+    *out = static_cast<T>(n);
+    return true;
+  }
+  // A text field: KEY_base64's bytes when present, else KEY encoded.
+  bool Text(std::string_view key, const TextCodec& codec, std::string* out) {
+    if (const JsonValue* b = v_.Find(std::string(key) + "_base64")) {
+      std::optional<std::string> bytes;
+      if (b->is(JsonValue::Type::kString)) bytes = DecodeBase64(b->string());
+      if (!bytes) return Fail(std::string(key) + "_base64");
+      *out = std::move(*bytes);
+      return true;
+    }
+    const JsonValue* f = v_.Find(key);
+    if (f == nullptr || !f->is(JsonValue::Type::kString)) return Fail(key);
+    *out = codec.Encode(f->string());
+    return true;
+  }
+  bool Date(std::string_view key, LocalDateTime* out) {
+    const JsonValue* f = v_.Find(key);
+    *out = {};
+    if (f != nullptr && f->is(JsonValue::Type::kNull)) return true;
+    unsigned y, mo, d, h, mi, s;
+    char tail;
+    if (f == nullptr || !f->is(JsonValue::Type::kString) ||
+        std::sscanf(f->string().c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) {
+      return Fail(key);
+    }
+    *out = {static_cast<uint16_t>(y), static_cast<uint16_t>(mo), static_cast<uint16_t>(d),
+            static_cast<uint16_t>(h), static_cast<uint16_t>(mi), static_cast<uint16_t>(s)};
+    return true;
+  }
+  const JsonValue* Member(std::string_view key, JsonValue::Type type) {
+    const JsonValue* f = v_.Find(key);
+    if (f == nullptr || !f->is(type)) Fail(key);
+    return f != nullptr && f->is(type) ? f : nullptr;
+  }
+  bool Fail(std::string_view key) {
+    if (error_->empty()) *error_ = "a missing or bad \"" + std::string(key) + "\"";
+    return false;
+  }
+
+ private:
+  const JsonValue& v_;
+  std::string* error_;
+};
+
+bool ReadAttributes(const JsonValue& list, uint32_t* bits) {
+  *bits = 0;
+  for (const JsonValue& name : list.array()) {
+    size_t i = 0;
+    while (i < kAttributeNames.size() && kAttributeNames[i] != name.string()) ++i;
+    if (i == kAttributeNames.size()) return false;
+    *bits |= uint32_t{1} << i;
+  }
+  return true;
+}
+
+bool ReadJam(const JsonValue& v, const TextCodec& codec, drayline::JamPart* p, std::string* error) {
+  Reader r(v, error);
+  bool ok = r.Get("revision", &p->revision) && r.Get("reserved_word", &p->reserved_word) &&
+            r.Get("times_read", &p->times_read) && r.Get("msgid_crc", &p->msgid_crc) &&
+            r.Get("reply_crc", &p->reply_crc) && r.Get("date_written", &p->date_written) &&
+            r.Get("date_received", &p->date_received) && r.Get("date_processed", &p->date_processed) &&
+            r.Get("attribute", &p->attribute) && r.Get("attribute2", &p->attribute2) &&
+            r.Get("password_crc", &p->password_crc) && r.Get("cost", &p->cost);
+  const JsonValue* list = ok ? r.Member("subfields", JsonValue::Type::kArray) : nullptr;
+  if (list == nullptr) return false;
+  for (const JsonValue& item : list->array()) {
+    Reader s(item, error);
+    JamSubfieldValue sf;
+    if (!s.Get("kind", &sf.kind) || !s.Get("hi_id", &sf.hi_id) || !s.Text("data", codec, &sf.data)) {
+      return false;
+    }
+    p->subfields.push_back(std::move(sf));
+  }
+  return true;
+}
+
+bool ReadControl(const JsonValue& v, const TextCodec& codec, std::string* control, std::string* error) {
+  Reader r(v, error);
+  if (v.Find("control_base64") != nullptr) return r.Text("control", codec, control);
+  const JsonValue* lines = r.Member("control", JsonValue::Type::kArray);
+  if (lines == nullptr) return false;
+  for (const JsonValue& line : lines->array()) {
+    if (!line.is(JsonValue::Type::kString)) return r.Fail("control");
+    *control += "\x01" + codec.Encode(line.string());
+  }
+  return true;
+}
+
+bool ReadSquish(const JsonValue& v, const TextCodec& codec, drayline::SquishPart* p, std::string* error) {
+  Reader r(v, error);
+  return r.Get("attributes", &p->attributes) && r.Get("date_written", &p->date_written) &&
+         r.Get("date_arrived", &p->date_arrived) && r.Get("utc_offset", &p->utc_offset) &&
+         r.Get("message_uid", &p->message_uid) && r.Text("ftsc_date", codec, &p->ftsc_date) &&
+         ReadControl(v, codec, &p->control, error);
+}
+
+bool ReadLinks(const JsonValue& v, ExportedMessage* m, std::string* error) {
+  Reader r(v, error);
+  if (!r.Get("reply_to", &m->reply_to) || !r.Get("reply_first", &m->reply_first) ||
+      !r.Get("reply_next", &m->reply_next)) {
+    return false;
+  }
+  const JsonValue* replies = r.Member("replies", JsonValue::Type::kArray);
+  if (replies == nullptr || replies->array().size() != m->replies.size()) return r.Fail("replies");
+  for (size_t i = 0; i < m->replies.size(); ++i) {
+    const JsonValue& n = replies->array()[i];
+    if (!n.is(JsonValue::Type::kNumber) || n.number() < INT32_MIN || n.number() > INT32_MAX) {
+      return r.Fail("replies");
+    }
+    m->replies[i] = static_cast<int32_t>(n.number());
+  }
+  return true;
+}
+
+bool ReadAddress(const JsonValue& v, std::string_view key, drayline::NetAddress* out,
+                 std::string* error) {
+  const JsonValue* f = v.Find(key);
+  *out = {};
+  if (f != nullptr && f->is(JsonValue::Type::kString) && drayline::ParseAddress(f->string(), out)) {
+    return true;
+  }
+  return Reader(v, error).Fail(key);
+}
+
+}  // namespace
+
+// ---- Codec ----
+
+TextCodec::TextCodec(Charset charset) : charset_(charset) {
+  if (charset == Charset::kRaw || charset == Charset::kUtf8) return;
+  for (int b = 128; b < 256; ++b) {
+    const char byte = static_cast<char>(b);
+    upper_.push_back(drayline::ToUtf8(std::string_view(&byte, 1), charset));
+  }
+}
+
+std::string TextCodec::Decode(std::string_view bytes) const {
+  return drayline::ToUtf8(bytes, charset_ == Charset::kRaw ? Charset::kUtf8 : charset_);
+}
+
+std::string TextCodec::Encode(std::string_view utf8) const {
+  if (upper_.empty()) return std::string(utf8);
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out += utf8[i++];
+      continue;
+    }
+    size_t len = 1;
+    while (i + len < utf8.size() && (static_cast<unsigned char>(utf8[i + len]) & 0xC0) == 0x80) ++len;
+    const std::string_view ch = utf8.substr(i, len);
+    size_t b = 0;
+    while (b < upper_.size() && upper_[b] != ch) ++b;
+    out += b < upper_.size() ? static_cast<char>(128 + b) : '?';
+    i += len;
+  }
+  return out;
+}
+
+std::string_view CharsetName(Charset charset) {
+  for (const CharsetEntry& e : kCharsets) {
+    if (e.charset == charset) return e.name;
+  }
+  return "CP437";
+}
+
+std::string_view FormatName(BaseFormat format) {
+  return format == BaseFormat::kJam ? "jam" : "squish";
+}
+
+std::optional<BaseFormat> FormatFromName(std::string_view name) {
+  if (name == "jam") return BaseFormat::kJam;
+  if (name == "squish") return BaseFormat::kSquish;
+  return std::nullopt;
+}
+
+Charset MessageCharset(const ExportedMessage& m, std::optional<Charset> forced) {
+  if (forced) return *forced;
+  if (auto found = drayline::CharsetOfText(m.text)) return *found;
+  if (auto found = drayline::CharsetOfText(m.squish.control)) return *found;
+  for (const JamSubfieldValue& sf : m.jam.subfields) {
+    if (auto found = drayline::CharsetOfText("\x01" + sf.data)) return *found;
+  }
+  return Charset::kCp437;
+}
+
+std::string BaseLine(std::string_view path, BaseFormat format, const drayline::BaseSettings& s) {
+  JsonObject o;
+  o.AddRaw("base", Utf8String(TextCodec(Charset::kRaw).Decode(path)));
+  o.AddString("format", FormatName(format));
+  o.AddNumber("max_messages", s.max_messages).AddNumber("keep_days", s.keep_days);
+  return o.str();
+}
+
+std::string MessageLine(const ExportedMessage& m, const TextCodec& codec) {
+  JsonObject o;
+  o.AddNumber("number", m.number).AddString("format", FormatName(m.format));
+  o.AddString("charset", CharsetName(codec.charset()));
+  AddText(&o, "from", m.from, codec);
+  AddText(&o, "to", m.to, codec);
+  AddText(&o, "subject", m.subject, codec);
+  o.AddRaw("written", JsonLocalTime(m.written)).AddRaw("processed", JsonLocalTime(m.processed));
+  o.AddRaw("attributes", AttributeList(m.attributes));
+  o.AddString("orig", drayline::FormatAddress(m.orig)).AddString("dest", drayline::FormatAddress(m.dest));
+  o.AddNumber("reply_to", m.reply_to).AddNumber("reply_first", m.reply_first);
+  o.AddNumber("reply_next", m.reply_next);
+  o.AddRaw("replies", NumberList({m.replies.begin(), m.replies.end()}));
+  if (m.format == BaseFormat::kJam) {
+    o.AddRaw("jam", JamObject(m.jam, codec));
+  } else {
+    o.AddRaw("squish", SquishObject(m.squish, codec));
+  }
+  AddText(&o, "text", m.text, codec);
+  return o.str();
+}
+
+std::string LastReadLine(const std::vector<LastReadValue>& values) {
+  std::string list = "[";
+  for (const LastReadValue& v : values) {
+    JsonObject o;
+    o.AddNumber("user", v.user).AddNumber("crc", v.crc);
+    o.AddNumber("last_read", v.last_read).AddNumber("high_read", v.high_read);
+    list += (list.size() > 1 ? ", " : "") + o.str();
+  }
+  return JsonObject().AddRaw("lastread", list + "]").str();
+}
+
+bool ReadBaseLine(const JsonValue& v, BaseFormat* format, drayline::BaseSettings* settings,
+                  std::string* error) {
+  Reader r(v, error);
+  const JsonValue* name = r.Member("format", JsonValue::Type::kString);
+  const std::optional<BaseFormat> found = name ? FormatFromName(name->string()) : std::nullopt;
+  if (!found) return r.Fail("format");
+  *format = *found;
+  return r.Get("max_messages", &settings->max_messages) && r.Get("keep_days", &settings->keep_days);
+}
+
+bool ReadMessageLine(const JsonValue& v, ExportedMessage* m, std::string* error) {
+  *m = ExportedMessage{};
+  Reader r(v, error);
+  const JsonValue* format = r.Member("format", JsonValue::Type::kString);
+  const JsonValue* charset = r.Member("charset", JsonValue::Type::kString);
+  const JsonValue* attributes = r.Member("attributes", JsonValue::Type::kArray);
+  if (format == nullptr || charset == nullptr || attributes == nullptr) return false;
+  const std::optional<BaseFormat> f = FormatFromName(format->string());
+  const std::optional<Charset> cs = drayline::CharsetFromName(charset->string());
+  if (!f) return r.Fail("format");
+  if (!cs) return r.Fail("charset");
+  if (!ReadAttributes(*attributes, &m->attributes)) return r.Fail("attributes");
+  m->format = *f;
+  const TextCodec codec(*cs);
+  bool ok = r.Get("number", &m->number) && r.Text("from", codec, &m->from) &&
+            r.Text("to", codec, &m->to) && r.Text("subject", codec, &m->subject) &&
+            r.Date("written", &m->written) && r.Date("processed", &m->processed) &&
+            ReadAddress(v, "orig", &m->orig, error) && ReadAddress(v, "dest", &m->dest, error) &&
+            ReadLinks(v, m, error) && r.Text("text", codec, &m->text);
+  if (!ok) return false;
+  const JsonValue* part = r.Member(FormatName(*f), JsonValue::Type::kObject);
+  if (part == nullptr) return false;
+  return *f == BaseFormat::kJam ? ReadJam(*part, codec, &m->jam, error)
+                                : ReadSquish(*part, codec, &m->squish, error);
+}
+
+bool ReadLastReadLine(const JsonValue& v, std::vector<LastReadValue>* values, std::string* error) {
+  Reader r(v, error);
+  const JsonValue* list = r.Member("lastread", JsonValue::Type::kArray);
+  if (list == nullptr) return false;
+  for (const JsonValue& item : list->array()) {
+    Reader i(item, error);
+    LastReadValue lr;
+    if (!i.Get("user", &lr.user) || !i.Get("crc", &lr.crc) || !i.Get("last_read", &lr.last_read) ||
+        !i.Get("high_read", &lr.high_read)) {
+      return false;
+    }
+    values->push_back(lr);
+  }
+  return true;
+}
+
+// ---- Commands ----
+
+bool ParseTransferOptions(std::string_view command, CommandArgs args, size_t min, size_t max,
+                          std::initializer_list<std::string_view> allowed, TransferOptions* out) {
+  auto fail = [&](const std::string& why) {
+    std::cerr << "draybase " << command << ": " << why << "\n";
+    return false;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!arg.starts_with("--")) {
+      out->positional.push_back(arg);
+      continue;
+    }
+    const size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+      return fail("unknown option " + arg);
+    }
+    if (name == "--json" || name == "--lossy") {
+      (name == "--json" ? out->json : out->lossy) = true;
+      continue;
+    }
+    if (eq == std::string::npos && i + 1 == args.size()) return fail(arg + " needs a value");
+    const std::string value = eq != std::string::npos ? arg.substr(eq + 1) : args[++i];
+    if (name == "--format" && (value == "json" || value == "text")) {
+      out->text = value == "text";
+    } else if (name == "--charset" && drayline::CharsetFromName(value)) {
+      out->charset = drayline::CharsetFromName(value);
+    } else if (name == "--to" && FormatFromName(value)) {
+      out->to = FormatFromName(value);
+    } else {
+      return fail("bad value for " + name + ": " + value);
+    }
+  }
+  if (out->positional.size() < min || out->positional.size() > max) {
+    return fail("wrong number of arguments");
+  }
+  return true;
+}
+
+bool SourceIsSound(const std::string& path, int* exit_status) {
+  const drayline::CheckReport report = drayline::CheckBase(path);
+  if (report.sound()) return true;
+  if (!report.status.ok()) {
+    std::cerr << "draybase: " << path << ": " << report.status.text() << "\n";
+    const auto code = report.status.code();
+    *exit_status = code == drayline::StatusCode::kNotFound || code == drayline::StatusCode::kInvalidArgument
+                       ? kExitUsage
+                       : kExitFailed;
+    return false;
+  }
+  std::cerr << "draybase: " << path << " is damaged (" << report.problems.size()
+            << " problems): see draybase check " << path << ", then draybase repair " << path << "\n";
+  *exit_status = kExitFailed;
+  return false;
+}
+
+bool PutLine(std::string_view line) {
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+  std::cout.put('\n');
+  return static_cast<bool>(std::cout);
+}
+
+}  // namespace draybase
