@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "drayline/check.h"
 #include "jam/jam_format.h"
 #include "jam/jam_subfields.h"
 #include "support/change.h"
@@ -74,8 +75,9 @@ uint32_t RecipientCrc(const Bytes& jhr, uint32_t at) {
 
 class JamRepair {
  public:
-  JamRepair(Env* env, std::string_view path, RepairReport* report)
-      : env_(env), path_(path), report_(*report) {}
+  JamRepair(Env* env, std::string_view path, const ChangeOptions& options,
+            RepairReport* report)
+      : env_(env), path_(path), options_(options), report_(*report) {}
 
   Status Run(const BeforeRepair& before);
 
@@ -101,6 +103,7 @@ class JamRepair {
 
   Env* env_;
   std::string path_;
+  ChangeOptions options_;
   RepairReport& report_;
   std::unique_ptr<File> jhr_file_, jdt_file_, jdx_file_, jlr_file_;
   Bytes jhr_, jdx_, jlr_;
@@ -110,10 +113,14 @@ class JamRepair {
 };
 
 Status JamRepair::Run(const BeforeRepair& before) {
+  const RepairJournal journal{path_ + std::string(kJournalSuffix), kBaseHeaderSize, options_};
   return RepairUnderLock(
-      env_, Name(kHeaderExt), &jhr_file_, before,
+      env_, Name(kHeaderExt), journal, &jhr_file_, before,
       [&](RepairWriter& writer) {
         if (Status s = OpenOthers(); !s.ok()) return s;
+        writer.Name(jdt_file_, Name(kTextExt));
+        writer.Name(jdx_file_, Name(kIndexExt));
+        writer.Name(jlr_file_, Name(kLastReadExt));
         if (Status s = Load(); !s.ok()) return s;
         FindHeaders();
         PointIndex();
@@ -423,9 +430,9 @@ Status JamRepair::Write(RepairWriter& writer) {
 
 }  // namespace
 
-Status RepairJam(Env* env, std::string_view path, const BeforeRepair& before,
-                 RepairReport* report) {
-  return JamRepair(env, path, report).Run(before);
+Status RepairJam(Env* env, std::string_view path, const ChangeOptions& options,
+                 const BeforeRepair& before, RepairReport* report) {
+  return JamRepair(env, path, options, report).Run(before);
 }
 
 }  // namespace drayline::jam

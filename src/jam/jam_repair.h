@@ -25,8 +25,8 @@ namespace drayline::jam {
 // lock is held, before anything is written; its failure ends the repair.
 // Appends to report's kept, dropped, renumbered and fixed lines and sets
 // report->changed. A failed step undoes every write and answers why.
-Status RepairJam(Env* env, std::string_view path, const BeforeRepair& before,
-                 RepairReport* report);
+Status RepairJam(Env* env, std::string_view path, const ChangeOptions& options,
+                 const BeforeRepair& before, RepairReport* report);
 
 }  // namespace drayline::jam
 

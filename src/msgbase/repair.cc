@@ -126,14 +126,20 @@ Status RepairWriter::Replace(File& file, std::span<const uint8_t> now,
   return s.ok() ? Cut(file, now.size(), old) : s;
 }
 
-Status RepairUnderLock(Env* env, const std::string& guard_name, std::unique_ptr<File>* guard,
-                       const BeforeRepair& before,
+Status RepairUnderLock(Env* env, const std::string& guard_name, const RepairJournal& journal,
+                       std::unique_ptr<File>* guard, const BeforeRepair& before,
                        const std::function<Status(RepairWriter&)>& body, bool* changed) {
   *changed = false;
   Status s = Status::FromIo(RetryOpen(env, guard_name, OpenMode::kReadWrite, guard),
                             "opening " + guard_name);
+  // The change keeps a pointer to its setup: declared first, it outlives it.
+  ChangeSetup setup;
+  setup.journal = journal.path;
+  setup.fingerprint_size = journal.fingerprint_size;
+  setup.options = journal.options;
+  if (s.ok()) setup.files = {{guard->get(), guard_name}};
   std::unique_ptr<Change> change;
-  if (s.ok()) s = Change::Begin(env, **guard, &change);
+  if (s.ok()) s = Change::Begin(env, **guard, &setup, &change);
   if (s.ok()) s = before();
   if (!s.ok()) return s;
   RepairWriter writer(*change);
@@ -180,8 +186,8 @@ RepairReport RepairBase(Env* env, std::string_view path, const RepairOptions& op
   const BeforeRepair backup = [&] {
     return options.backup ? MakeBackup(env, path, format, &report.backup_dir) : Status::Ok();
   };
-  report.status = format == BaseFormat::kJam ? jam::RepairJam(env, path, backup, &report)
-                                             : squish::RepairSquish(env, path, backup, &report);
+  report.status = format == BaseFormat::kJam ? jam::RepairJam(env, path, options.change, backup, &report)
+                                             : squish::RepairSquish(env, path, options.change, backup, &report);
   if (!report.status.ok()) return report;
   const CheckReport after = CheckBase(env, path);
   if (!after.status.ok()) {

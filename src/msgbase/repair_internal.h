@@ -28,13 +28,24 @@ using BeforeRepair = std::function<Status()>;
 
 class RepairWriter;
 
+// How a repair's change keeps its journal: the journal's path beside the
+// base, the guard's first bytes that every change writes last (the
+// journal's fingerprint), and the caller's options.
+struct RepairJournal {
+  std::string path;
+  size_t fingerprint_size = 0;
+  ChangeOptions options;
+};
+
 // The frame of both formats' repairs: opens guard_name (the file whose
-// byte 0 is the lock) read-write into *guard, takes the lock as a change,
-// runs before, then body (which reads the base and writes through the
-// writer), and commits. *changed tells whether a byte of the base changed
-// for good. Any failure undoes what body wrote and is answered.
-Status RepairUnderLock(Env* env, const std::string& guard_name, std::unique_ptr<File>* guard,
-                       const BeforeRepair& before,
+// byte 0 is the lock) read-write into *guard, takes the lock as a change
+// kept in journal, runs before, then body (which reads the base and writes
+// through the writer, naming each file it opens), and commits. *changed
+// tells whether a byte of the base changed for good. Any failure undoes
+// what body wrote and is answered; a process killed half-way leaves the
+// journal for the next opener to roll back.
+Status RepairUnderLock(Env* env, const std::string& guard_name, const RepairJournal& journal,
+                       std::unique_ptr<File>* guard, const BeforeRepair& before,
                        const std::function<Status(RepairWriter&)>& body, bool* changed);
 
 // Opens name read-write for a repair: made empty when missing and create,
@@ -65,6 +76,11 @@ class RepairWriter {
   Status Replace(File& file, std::span<const uint8_t> now, std::span<const uint8_t> old);
 
   bool changed() const { return changed_; }
+  // Names a file opened after the change began, for its journal (no-op
+  // for a file that is not open).
+  void Name(const std::unique_ptr<File>& file, const std::string& name) {
+    if (file != nullptr) change_.Name(*file, name);
+  }
 
  private:
   Change& change_;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "drayline/check.h"
 #include "squish/squish_format.h"
 #include "squish/squish_header.h"
 #include "support/change.h"
@@ -154,8 +155,9 @@ std::vector<bool> IncreasingRun(const std::vector<int32_t>& uids) {
 
 class SquishRepair {
  public:
-  SquishRepair(Env* env, std::string_view path, RepairReport* report)
-      : env_(env), path_(path), report_(*report) {}
+  SquishRepair(Env* env, std::string_view path, const ChangeOptions& options,
+               RepairReport* report)
+      : env_(env), path_(path), options_(options), report_(*report) {}
 
   Status Run(const BeforeRepair& before);
 
@@ -172,6 +174,7 @@ class SquishRepair {
 
   Env* env_;
   std::string path_;
+  ChangeOptions options_;
   RepairReport& report_;
   std::unique_ptr<File> sqd_file_, sqi_file_, sql_file_;
   Bytes sqd_, sqi_, sql_;
@@ -184,10 +187,13 @@ class SquishRepair {
 };
 
 Status SquishRepair::Run(const BeforeRepair& before) {
+  const RepairJournal journal{path_ + std::string(kJournalSuffix), kBaseHeaderSize, options_};
   return RepairUnderLock(
-      env_, Name(kDataExt), &sqd_file_, before,
+      env_, Name(kDataExt), journal, &sqd_file_, before,
       [&](RepairWriter& writer) {
         if (Status s = OpenOthers(); !s.ok()) return s;
+        writer.Name(sqi_file_, Name(kIndexExt));
+        writer.Name(sql_file_, Name(kLastReadExt));
         if (Status s = Load(); !s.ok()) return s;
         ChooseSizes();
         MatchIndex();
@@ -403,9 +409,9 @@ Status SquishRepair::Write(RepairWriter& writer) {
 
 }  // namespace
 
-Status RepairSquish(Env* env, std::string_view path, const BeforeRepair& before,
-                    RepairReport* report) {
-  return SquishRepair(env, path, report).Run(before);
+Status RepairSquish(Env* env, std::string_view path, const ChangeOptions& options,
+                    const BeforeRepair& before, RepairReport* report) {
+  return SquishRepair(env, path, options, report).Run(before);
 }
 
 }  // namespace drayline::squish

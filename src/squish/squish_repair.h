@@ -30,8 +30,8 @@ namespace drayline::squish {
 // repair. Appends to report's kept, dropped, renumbered and fixed lines
 // and sets report->changed. A failed step undoes every write and answers
 // why.
-Status RepairSquish(Env* env, std::string_view path, const BeforeRepair& before,
-                    RepairReport* report);
+Status RepairSquish(Env* env, std::string_view path, const ChangeOptions& options,
+                    const BeforeRepair& before, RepairReport* report);
 
 }  // namespace drayline::squish
 

@@ -61,6 +61,8 @@ TEST_F(DraybaseRepairTest, ExitStatusesAndBackups) {
       {ShellQuote(dir_ / "none"), false, 2, 0, ""},  // no base there
       {base, false, 0, 0, base_ + ": sound, nothing to repair\n"},
       {base + " --no-backup", true, 0, 0, base_ + ": repaired (1 messages kept, 0 dropped)\n"},
+      // --sync is the program's, wherever it stands before "--".
+      {"--sync " + base + " --no-backup", true, 0, 0, base_ + ": repaired (1 messages kept, 0 dropped)\n"},
       {base, true, 0, 1, base_ + ": repaired (1 messages kept, 0 dropped)\n"},
       {base, false, 0, 1, base_ + ": sound, nothing to repair\n"},
   };

@@ -28,9 +28,13 @@ std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_stat
     // draybase has always shown the dates a format stores as numbers
     // month first.
     base->Raw().SetDateStyle(drayline::DateStyle::kMonthDayYear);
-    drayline::ChangeOptions options;
-    options.observer = &ProcessSignalHold();
-    base->Raw().SetChangeOptions(options);
+    base->Raw().SetChangeOptions(ProcessChangeOptions());
+    // Opening rolls back a change cut short when it can; a journal still
+    // there is one that waits for a program that may take the lock.
+    if (drayline::ChangeJournalPending(path)) {
+      std::cerr << "draybase: " << path << ": a change was cut short and waits to be rolled"
+                << " back (the next change or draybase repair does it)\n";
+    }
     *exit_status = kExitOk;
     return base;
   }

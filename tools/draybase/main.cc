@@ -4,6 +4,7 @@
 //
 // Commands are listed in kCommands; each is a function of commands.h.
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -97,8 +98,17 @@ int Dispatch(std::string_view name, CommandArgs args) {
 int main(int argc, char** argv) {
   using namespace draybase;
   ProcessSignalHold();  // before any change: SIGXFSZ is ignored from here on
-  if (argc < 2) return Usage(std::cerr, kExitUsage);
-  const std::vector<std::string> args(argv + 2, argv + argc);
+  // --sync before the command or among its options (not after "--")
+  // applies to every change the command makes.
+  std::vector<std::string> all(argv + 1, argv + argc);
+  const auto options_end = std::find(all.begin(), all.end(), "--");
+  const auto sync_end = std::remove(all.begin(), options_end, "--sync");
+  if (sync_end != options_end) {
+    ProcessChangeOptions().sync = true;
+    all.erase(sync_end, options_end);
+  }
+  if (all.empty()) return Usage(std::cerr, kExitUsage);
+  const std::vector<std::string> args(all.begin() + 1, all.end());
   CheckedOutput output;
-  return output.Finish(Dispatch(argv[1], args));
+  return output.Finish(Dispatch(all.front(), args));
 }

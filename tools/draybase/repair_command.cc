@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "draybase/commands.h"
+#include "draybase/signal_hold.h"
 #include "drayline/repair.h"
 
 namespace draybase {
@@ -59,6 +60,7 @@ int Report(const drayline::RepairReport& r) {
 
 int RunRepair(CommandArgs args) {
   drayline::RepairOptions options;
+  options.change = ProcessChangeOptions();
   std::vector<std::string> bases;
   for (const std::string& arg : args) {
     if (arg == "--no-backup") {

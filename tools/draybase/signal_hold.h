@@ -64,6 +64,17 @@ inline SignalHold& ProcessSignalHold() {
   return hold;
 }
 
+// How every base this process opens makes its changes: under the
+// process's signal hold, flushed to the disk when --sync was given.
+inline drayline::ChangeOptions& ProcessChangeOptions() {
+  static drayline::ChangeOptions options = [] {
+    drayline::ChangeOptions o;
+    o.observer = &ProcessSignalHold();
+    return o;
+  }();
+  return options;
+}
+
 }  // namespace draybase
 
 #endif  // DRAYBASE_SIGNAL_HOLD_H_
