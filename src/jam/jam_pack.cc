@@ -317,7 +317,7 @@ class JamPacker {
   const PackOptions& options_;
   const StepLimits& limits_;
   MaintenanceReport* report_;
-  NumberMap map_;
+  KeptNumbers map_;
   uint64_t total_ = 0, done_ = 0;
 };
 

@@ -4,7 +4,7 @@
 //
 // The formats' own code (jam/jam_pack.h, squish/squish_pack.h) works out
 // what to change; the rules below decide it the same way for both:
-//   - NumberMap: where a last-read pointer or a reply link goes once
+//   - KeptNumbers: where a last-read pointer or a reply link goes once
 //     messages are removed (and, for JAM, renumbered);
 //   - SelectPurged: which messages a purge deletes;
 //   - ThreadReplies: which message each one replies to, by MSGID/REPLY or
@@ -47,9 +47,9 @@ MaintenanceReport LinkBase(Env* env, std::string_view path, const LinkOptions& o
 // own. Numbers between first_old and last_old that are not kept are
 // removed (JAM: every number of the index; Squish: the Uids a purge
 // deleted, given as `removed`).
-class NumberMap {
+class KeptNumbers {
  public:
-  NumberMap(std::vector<uint32_t> kept, std::vector<uint32_t> removed, bool renumber,
+  KeptNumbers(std::vector<uint32_t> kept, std::vector<uint32_t> removed, bool renumber,
             uint32_t first_new)
       : kept_(std::move(kept)), removed_(std::move(removed)), renumber_(renumber),
         first_new_(first_new) {}

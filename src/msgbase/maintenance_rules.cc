@@ -7,25 +7,25 @@
 
 namespace drayline {
 
-// ---- NumberMap ----
+// ---- KeptNumbers ----
 
-bool NumberMap::Kept(uint32_t number) const {
+bool KeptNumbers::Kept(uint32_t number) const {
   return std::binary_search(kept_.begin(), kept_.end(), number);
 }
 
-bool NumberMap::Removed(uint32_t number) const {
+bool KeptNumbers::Removed(uint32_t number) const {
   if (number == 0 || Kept(number)) return false;
   if (range_ && number >= range_lo_ && number <= range_hi_) return true;
   return std::binary_search(removed_.begin(), removed_.end(), number);
 }
 
-uint32_t NumberMap::New(uint32_t kept_number) const {
+uint32_t KeptNumbers::New(uint32_t kept_number) const {
   if (!renumber_) return kept_number;
   const auto at = std::lower_bound(kept_.begin(), kept_.end(), kept_number);
   return first_new_ + static_cast<uint32_t>(at - kept_.begin());
 }
 
-uint32_t NumberMap::Pointer(uint32_t number) const {
+uint32_t KeptNumbers::Pointer(uint32_t number) const {
   if (Kept(number)) return New(number);
   if (Removed(number)) {
     // The nearest earlier message that remains.
@@ -36,7 +36,7 @@ uint32_t NumberMap::Pointer(uint32_t number) const {
   return number;
 }
 
-uint32_t NumberMap::Link(uint32_t number) const {
+uint32_t KeptNumbers::Link(uint32_t number) const {
   if (Kept(number)) return New(number);
   return Removed(number) ? 0 : number;
 }

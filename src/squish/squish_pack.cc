@@ -249,7 +249,7 @@ Status RemapLastRead(SquishSession& s, const std::vector<uint32_t>& removed) {
   const uint32_t lo = kept.empty() ? 0 : kept.front();
   const uint32_t hi = std::max(kept.empty() ? 0 : kept.back(),
                                uint32_t(std::max(s.base().NextUid - 1, 0)));
-  NumberMap map(std::move(kept), std::move(gone), false, 0);
+  KeptNumbers map(std::move(kept), std::move(gone), false, 0);
   if (hi > 0) map.RemoveRange(lo, hi);
   const std::string name = s.files().Name(kLastReadExt);
   std::unique_ptr<File> file;
