@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -139,20 +140,64 @@ inline bool CountTracedCalls(Env* env, const std::string& log, int* total,
   return in_main;
 }
 
+// The path of a program found in the usual directories, or "" when it is
+// not installed.
+inline std::string FindProgram(Env* env, const std::string& name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
+    const std::string path = std::string(dir) + name;
+    if (env->Exists(path)) return path;
+  }
+  return "";
+}
+
 // Runs argv under strace in cwd; false when strace is not installed or the
 // run failed.
 inline bool TraceSystemCalls(Env* env, const std::vector<std::string>& argv,
                              const std::string& cwd, const std::string& log,
                              int* total, std::map<std::string, int>* by_name) {
-  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
-    const std::string strace = std::string(dir) + "strace";
-    if (!env->Exists(strace)) continue;
-    std::vector<std::string> args = {strace, "-f", "-qq", "-o", log};
-    args.insert(args.end(), argv.begin(), argv.end());
-    return RunChild(args, cwd).status == 0 &&
-           CountTracedCalls(env, log, total, by_name);
+  const std::string strace = FindProgram(env, "strace");
+  if (strace.empty()) return false;
+  std::vector<std::string> args = {strace, "-f", "-qq", "-o", log};
+  args.insert(args.end(), argv.begin(), argv.end());
+  return RunChild(args, cwd).status == 0 &&
+         CountTracedCalls(env, log, total, by_name);
+}
+
+// The instructions a whole run of argv executes in cwd, from process start
+// (the dynamic loader included) to exit, counted by valgrind's callgrind;
+// 0 when valgrind is not installed or the run failed. Counts are the same
+// on a busy machine, so one run is a measurement.
+inline uint64_t CountInstructions(Env* env, const std::vector<std::string>& argv,
+                                  const std::string& cwd,
+                                  const std::string& log) {
+  const std::string valgrind = FindProgram(env, "valgrind");
+  if (valgrind.empty()) return 0;
+  std::vector<std::string> args = {valgrind, "--tool=callgrind",
+                                   "--callgrind-out-file=/dev/null",
+                                   "--log-file=" + log};
+  args.insert(args.end(), argv.begin(), argv.end());
+  RunChild(args, cwd);
+  const int64_t size = SizeOfFile(env, log);
+  if (size <= 0) return 0;
+  std::string text(static_cast<size_t>(size), '\0');
+  if (LoadFile(env, log, std::span(reinterpret_cast<uint8_t*>(text.data()),
+                                   text.size())) != io::kOk) {
+    return 0;
   }
-  return false;
+  const std::string key = "Collected : ";
+  const size_t at = text.rfind(key);
+  if (at == std::string::npos) return 0;
+  return std::strtoull(text.c_str() + at + key.size(), nullptr, 10);
+}
+
+// The programs of the code before the performance work, built by
+// bench/reference.sh into BUILD_DIR/reference, so that a benchmark can set
+// today's figures beside the ones it was measured against; "" when that
+// build is missing (the benchmark then prints what it can without it).
+inline std::string ReferenceProgram(Env* env, const std::string& build_dir,
+                                    const std::string& name) {
+  const std::string path = build_dir + "/reference/build/" + name;
+  return env->Exists(path) ? path : "";
 }
 
 // "<what> peak RSS: ... MiB vs banner-only ... MiB; difference ..." with
