@@ -1,5 +1,7 @@
 #include "fault_env.h"
 
+#include <algorithm>
+
 namespace drayline {
 
 namespace {
@@ -80,7 +82,16 @@ void FaultEnv::FailLock(const std::string& name_part, IoResult code,
                         int times) {
   rules_.push_back({Rule::kLock, name_part, code, times, false, 0});
 }
-void FaultEnv::Clear() { rules_.clear(); }
+void FaultEnv::Clear() {
+  rules_.clear();
+  free_space_ = UINT64_MAX;
+}
+
+IoResult FaultEnv::FreeSpace(const std::string& dir, uint64_t* bytes) {
+  const IoResult code = EnvWrapper::FreeSpace(dir, bytes);
+  if (code == io::kOk) *bytes = std::min(*bytes, free_space_);
+  return code;
+}
 
 int FaultEnv::WritesTo(const std::string& name_part) const {
   int n = 0;

@@ -33,6 +33,8 @@ class FaultEnv final : public EnvWrapper {
   void FailRead(const std::string& name_part, IoResult code, int times = -1);
   // The next `times` lock attempts on matching files answer code (-1: all).
   void FailLock(const std::string& name_part, IoResult code, int times = -1);
+  // FreeSpace answers at most bytes (a disk nearly full), until Clear.
+  void LimitFreeSpace(uint64_t bytes) { free_space_ = bytes; }
   void Clear();
 
   // Writes seen so far on matching files.
@@ -45,6 +47,7 @@ class FaultEnv final : public EnvWrapper {
   IoResult OpenTemporary(const std::string& dir,
                          std::unique_ptr<File>* file) override;
   void SleepMs(unsigned ms) override { slept_ms_ += ms; }
+  IoResult FreeSpace(const std::string& dir, uint64_t* bytes) override;
 
   struct Rule {
     enum Kind { kWrite, kSize, kOpen, kRead, kLock } kind;
@@ -65,6 +68,7 @@ class FaultEnv final : public EnvWrapper {
   std::vector<std::string> write_log_;
   int locks_attempted_ = 0;
   unsigned slept_ms_ = 0;
+  uint64_t free_space_ = UINT64_MAX;
 };
 
 }  // namespace drayline

@@ -17,6 +17,13 @@
 //
 // A run refuses a base that CheckBase (check.h) does not find sound, and
 // one whose disk lacks the room the run needs; it changes nothing then.
+// The room a run needs is its largest step's journal (a pack or purge
+// writes no new bytes: the files only shrink): the journal keeps the old
+// bytes of every range a step overwrites, and a step moves at most a few
+// MiB and rewrites the small records that follow them. The estimate is
+// four times a step's bytes plus the last-read file (rewritten in one
+// step) and 64 KiB for the journal's own records, but never more than the
+// base's files hold, plus the same 64 KiB.
 
 #ifndef DRAYLINE_MAINTENANCE_H_
 #define DRAYLINE_MAINTENANCE_H_
@@ -27,6 +34,7 @@
 #include <string>
 #include <string_view>
 
+#include "drayline/change_options.h"
 #include "drayline/message_base.h"
 #include "drayline/status.h"
 
@@ -46,6 +54,7 @@ struct MaintenanceReport {
   int64_t relinked = 0;              // headers whose reply links changed
   int64_t links_left_out = 0;        // Squish replies past the nine kept
   uint64_t bytes_reclaimed = 0;      // bytes the files became shorter
+  uint64_t room_needed = 0;          // free bytes on the disk the run needs
   std::string note;                  // why a run left the base alone, if it did
   // Ok, or why the run failed or refused. After a failure the base is
   // sound and holds every message it held: the steps done stand.
@@ -60,6 +69,8 @@ struct PackOptions {
   // Work out and report what would be done; change nothing.
   bool dry_run = false;
   ProgressFn progress;
+  // How each step's change is flushed and who is told of it.
+  ChangeOptions change;
 };
 
 // Removes the deleted messages of the base at path (without extension).
@@ -89,6 +100,7 @@ struct PurgeOptions {
   bool use_base_limits = true;
   bool dry_run = false;
   ProgressFn progress;
+  ChangeOptions change;  // for the deletions and the pack
 };
 
 // Deletes the messages the limits select, then packs (without
@@ -99,6 +111,7 @@ MaintenanceReport PurgeBase(std::string_view path, const PurgeOptions& options);
 struct LinkOptions {
   bool dry_run = false;
   ProgressFn progress;
+  ChangeOptions change;
 };
 
 // Rebuilds the reply links of every message from its MSGID and REPLY

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "drayline/change_options.h"
 #include "drayline/message.h"
 #include "drayline/message_base.h"
 #include "drayline/status.h"
@@ -126,6 +127,29 @@ class MessageSource {
   virtual Status LastReads(std::vector<LastReadValue>* out) = 0;
 };
 
+// How a sink makes its change, and the room it checks for first.
+struct SinkOptions {
+  ChangeOptions change;
+  // The free bytes on the disk the stores will take, journal included (the
+  // sum of StoreRoom of every message and LastReadRoom); Open refuses when
+  // the disk of the base has less than that and 64 KiB more (the journal's
+  // own records), before it creates or changes anything. 0: no check.
+  uint64_t room = 0;
+};
+
+// The most room on the disk storing m (in its own format) takes, counted
+// conservatively: the bytes the message adds (JAM: fixed header, each
+// subfield with its 8-byte header, text, index record; Squish: frame
+// header, message header, control information, text and NUL, index
+// entry), twice over, since the journal may keep as many old bytes where
+// a store reuses free space, and 256 bytes for the records that move with
+// it (the base header, a neighbour's frame header).
+uint64_t StoreRoom(const ExportedMessage& m);
+// The same for setting these last-read pointers in format: the whole
+// last-read file as it will be (JAM 16 bytes a user; Squish 4 bytes for
+// every user up to the highest), twice over for its journal.
+uint64_t LastReadRoom(const std::vector<LastReadValue>& values, BaseFormat format);
+
 // Stores messages into a base as new messages. Every store of a sink is
 // part of one change under the base's lock, held from Open to Finish: the
 // numbers it gives follow one another, and a sink destroyed before Finish
@@ -136,7 +160,8 @@ class MessageSink {
   // base is there. A base of the other format is used in its own format
   // (format() says which). nullptr with *status set on failure.
   static std::unique_ptr<MessageSink> Open(std::string_view path, BaseFormat format,
-                                           const BaseSettings& settings, Status* status);
+                                           const BaseSettings& settings, Status* status,
+                                           const SinkOptions& options = {});
   virtual ~MessageSink() = default;
 
   virtual BaseFormat format() const = 0;

@@ -219,7 +219,7 @@ Status JamBaseFiles::CommitCounted(Change& change, int active_delta) {
   uint32_t active = DecodeFixed32(image.data() + kBhActiveMsgs);
   if (active_delta > 0) {
     ++active;
-  } else if (active > 0) {
+  } else if (active_delta < 0 && active > 0) {
     --active;
   }
   EncodeFixed32(image.data() + kBhActiveMsgs, active);

@@ -97,6 +97,7 @@ Status LinkJam(Env* env, std::string_view path, const LinkOptions& options,
                const StepLimits& limits, MaintenanceReport* report) {
   JamBaseFiles files(env);
   files.SetPath(path);
+  files.SetChangeOptions(options.change);
   Status s = files.Open();
   JamScan scan;
   std::vector<Linked> messages;

@@ -13,10 +13,10 @@ namespace drayline::jam {
 
 namespace {
 
-constexpr uint32_t kHasLinks = 0x80000000;  // in LiveHeader::hdr_len
+constexpr uint16_t kHasLinks = LiveHeader::kHasLinks;
 constexpr uint32_t kUnused = 0xFFFFFFFF;
 
-uint32_t Length(const LiveHeader& h) { return h.hdr_len & ~kHasLinks; }
+uint32_t Length(const LiveHeader& h) { return h.hdr_len() & (kHasLinks - 1); }
 bool Usable(const uint8_t* h) {
   return h != nullptr && std::memcmp(h + kMhSignature, "JAM", 4) == 0 &&
          (DecodeFixed32(h + kMhAttribute) & kAttrDeleted) == 0;
@@ -41,7 +41,7 @@ class JamPacker {
   JamPacker(JamBaseFiles& files, JamScan& scan, const PackOptions& options,
             const StepLimits& limits, MaintenanceReport* report)
       : files_(files), scan_(scan), options_(options), limits_(limits), report_(report),
-        map_(std::move(scan.kept), {}, false, scan.base_msg_num) {
+        map_(scan.base_msg_num, std::move(scan.kept), false, scan.base_msg_num) {
     if (scan.records > 0) {
       map_.RemoveRange(scan.base_msg_num,
                        static_cast<uint32_t>(scan.base_msg_num + scan.records - 1));
@@ -67,20 +67,20 @@ class JamPacker {
 
   Status PackTexts() {
     std::vector<LiveHeader>& live = scan_.live;
-    std::sort(live.begin(), live.end(), [](const LiveHeader& a, const LiveHeader& b) {
-      return a.txt_off != b.txt_off ? a.txt_off < b.txt_off : a.txt_len < b.txt_len;
+    SortOnce(live, [](const LiveHeader& a, const LiveHeader& b) {
+      return a.txt_off() != b.txt_off() ? a.txt_off() < b.txt_off() : a.txt_len() < b.txt_len();
     });
     uint64_t cursor = 0;
     Status s;
     for (size_t i = 0; i < live.size() && s.ok();) {
-      if (live[i].txt_off == cursor) {  // in place already: no step needed
-        cursor += live[i].txt_len;
-        Progress(live[i++].txt_len);
+      if (live[i].txt_off() == cursor) {  // in place already: no step needed
+        cursor += live[i].txt_len();
+        Progress(live[i++].txt_len());
         continue;
       }
       // The headers read and rewritten with the texts count too.
       const size_t end = BatchEnd(i, live.size(), limits_, [&](size_t k) {
-        return uint64_t{live[k].txt_len} + Length(live[k]);
+        return uint64_t{live[k].txt_len()} + Length(live[k]);
       });
       s = TextStep(i, end, &cursor);
       i = end;
@@ -94,30 +94,34 @@ class JamPacker {
 
   Status TextStep(size_t first, size_t end, uint64_t* cursor) {
     const std::span<LiveHeader> batch(scan_.live.data() + first, end - first);
-    const uint64_t from = batch.front().txt_off;
-    const uint64_t to = uint64_t{batch.back().txt_off} + batch.back().txt_len;
+    const uint64_t from = batch.front().txt_off();
+    const uint64_t to = uint64_t{batch.back().txt_off()} + batch.back().txt_len();
     JamStep st(files_);
     Status s = st.Begin();
     std::vector<uint64_t> offsets;
-    for (const LiveHeader& h : batch) offsets.push_back(h.hdr_off);
-    RecordRuns heads;
+    offsets.reserve(batch.size());
+    for (const LiveHeader& h : batch) offsets.push_back(h.hdr_off());
+    RecordRuns& heads = heads_;
     if (s.ok()) s = heads.Load(*files_.header_file(), std::move(offsets), kFixedHeaderSize);
-    std::vector<uint8_t> src(to - from), out;
+    const std::span<uint8_t> src = BufferOf(src_, to - from);
+    std::vector<uint8_t>& out = out_;
+    out.clear();
+    out.reserve(src.size());  // the most the batch keeps: no growth past it
     if (s.ok()) s = Status::FromIo(ReadExact(*files_.text_file(), from, src), "reading texts");
     if (!s.ok()) return s;
     for (LiveHeader& h : batch) {
-      uint8_t* fixed = heads.At(h.hdr_off);
+      uint8_t* fixed = heads.At(h.hdr_off());
       // A message deleted or rewritten since the scan no longer uses its
       // old text: it is passed over, and its bytes are free.
-      if (!Usable(fixed) || DecodeFixed32(fixed + kMhTxtOffset) != h.txt_off ||
-          DecodeFixed32(fixed + kMhTxtLen) != h.txt_len) {
+      if (!Usable(fixed) || DecodeFixed32(fixed + kMhTxtOffset) != h.txt_off() ||
+          DecodeFixed32(fixed + kMhTxtLen) != h.txt_len()) {
         continue;
       }
       const uint32_t moved_to = static_cast<uint32_t>(*cursor + out.size());
-      out.insert(out.end(), src.begin() + (h.txt_off - from),
-                 src.begin() + (h.txt_off - from + h.txt_len));
+      out.insert(out.end(), src.begin() + (h.txt_off() - from),
+                 src.begin() + (h.txt_off() - from + h.txt_len()));
       EncodeFixed32(fixed + kMhTxtOffset, moved_to);
-      h.txt_off = moved_to;
+      h.set_txt_off(moved_to);
     }
     s = WriteMoved(st.change(), *files_.text_file(), *cursor, out, from, src);
     if (s.ok()) s = heads.Store(st.change());
@@ -154,12 +158,12 @@ class JamPacker {
 
   Status PackHeaders() {
     std::vector<LiveHeader>& live = scan_.live;
-    std::sort(live.begin(), live.end(),
-              [](const LiveHeader& a, const LiveHeader& b) { return a.hdr_off < b.hdr_off; });
+    SortOnce(live,
+             [](const LiveHeader& a, const LiveHeader& b) { return a.hdr_off() < b.hdr_off(); });
     uint64_t cursor = kBaseHeaderSize;
     Status s;
     for (size_t i = 0; i < live.size() && s.ok();) {
-      if (live[i].hdr_off == cursor && (live[i].hdr_len & kHasLinks) == 0) {
+      if (live[i].hdr_off() == cursor && (live[i].hdr_len() & kHasLinks) == 0) {
         cursor += Length(live[i]);
         Progress(Length(live[i++]));
         continue;
@@ -178,15 +182,18 @@ class JamPacker {
 
   Status HeaderStep(size_t first, size_t end, uint64_t* cursor) {
     const std::span<LiveHeader> batch(scan_.live.data() + first, end - first);
-    const uint64_t from = batch.front().hdr_off;
-    const uint64_t to = uint64_t{batch.back().hdr_off} + Length(batch.back());
+    const uint64_t from = batch.front().hdr_off();
+    const uint64_t to = uint64_t{batch.back().hdr_off()} + Length(batch.back());
     JamStep st(files_);
     Status s = st.Begin();
-    std::vector<uint8_t> src(to - from), out;
+    const std::span<uint8_t> src = BufferOf(src_, to - from);
+    std::vector<uint8_t>& out = out_;
+    out.clear();
+    out.reserve(src.size());
     if (s.ok()) s = Status::FromIo(ReadExact(*files_.header_file(), from, src), "reading headers");
     if (!s.ok()) return s;
     const uint32_t base = st.base_msg_num();
-    const auto at = [&](const LiveHeader& h) { return src.data() + (h.hdr_off - from); };
+    const auto at = [&](const LiveHeader& h) { return src.data() + (h.hdr_off() - from); };
     const auto record = [&](const LiveHeader& h) {
       return uint64_t{DecodeFixed32(at(h) + kMhMessageNumber)} - base;
     };
@@ -196,14 +203,14 @@ class JamPacker {
         offsets.push_back(record(h) * kIndexRecordSize);
       }
     }
-    RecordRuns index;
+    RecordRuns& index = index_;
     s = index.Load(*files_.index_file(), std::move(offsets), kIndexRecordSize);
     if (!s.ok()) return s;
     for (const LiveHeader& h : batch) {
       uint8_t* entry = Usable(at(h)) && record(h) < scan_.records
                            ? index.At(record(h) * kIndexRecordSize)
                            : nullptr;
-      if (entry == nullptr || DecodeFixed32(entry + 4) != h.hdr_off ||
+      if (entry == nullptr || DecodeFixed32(entry + 4) != h.hdr_off() ||
           kFixedHeaderSize + DecodeFixed32(at(h) + kMhSubfieldLen) != Length(h)) {
         continue;  // deleted or rewritten since the scan
       }
@@ -232,7 +239,7 @@ class JamPacker {
       s = RenumberStep(a, b, &cursor);
       a = b;
     }
-    for (uint32_t n : map_.kept()) report_->renumbered += map_.New(n) != n;
+    report_->renumbered += map_.Renumbered();
     uint64_t cut = 0;
     if (s.ok()) s = CutInSteps(files_, *files_.index_file(), scan_.records * kIndexRecordSize,
                                cursor * kIndexRecordSize, limits_.bytes, &cut);
@@ -245,7 +252,7 @@ class JamPacker {
   Status RenumberStep(uint64_t a, uint64_t b, uint64_t* cursor) {
     JamStep st(files_);
     Status s = st.Begin();
-    std::vector<uint8_t> records((b - a) * kIndexRecordSize);
+    const std::span<uint8_t> records = BufferOf(src_, (b - a) * kIndexRecordSize);
     if (s.ok()) s = Status::FromIo(ReadExact(*files_.index_file(), a * kIndexRecordSize, records),
                                    "reading the index");
     if (!s.ok()) return s;
@@ -254,9 +261,10 @@ class JamPacker {
       const IndexRecord e = DecodeIndexRecord(records.data() + (r - a) * kIndexRecordSize);
       if (!e.deleted()) offsets.push_back(e.HdrOffset);
     }
-    RecordRuns heads;
+    RecordRuns& heads = heads_;
     s = heads.Load(*files_.header_file(), std::move(offsets), kFixedHeaderSize);
-    std::vector<uint8_t> out;
+    std::vector<uint8_t>& out = out_;
+    out.clear();
     const uint32_t base = st.base_msg_num();
     for (uint64_t r = a; r < b && s.ok(); ++r) {
       const IndexRecord e = DecodeIndexRecord(records.data() + (r - a) * kIndexRecordSize);
@@ -319,14 +327,17 @@ class JamPacker {
   MaintenanceReport* report_;
   KeptNumbers map_;
   uint64_t total_ = 0, done_ = 0;
+  // Kept from step to step (their memory is reused, not made afresh).
+  RecordRuns heads_, index_;
+  std::vector<uint8_t> src_, out_;
 };
 
 
 // Marks in each live header whether it has a link to mend.
 void MarkLinks(JamScan* scan, const std::vector<uint32_t>& linked_offsets) {
   for (LiveHeader& h : scan->live) {
-    if (std::binary_search(linked_offsets.begin(), linked_offsets.end(), h.hdr_off)) {
-      h.hdr_len |= kHasLinks;
+    if (std::binary_search(linked_offsets.begin(), linked_offsets.end(), h.hdr_off())) {
+      h.mark_links();
     }
   }
 }
@@ -337,6 +348,7 @@ Status PackJam(Env* env, std::string_view path, const PackOptions& options,
                const StepLimits& limits, MaintenanceReport* report) {
   JamBaseFiles files(env);
   files.SetPath(path);
+  files.SetChangeOptions(options.change);
   Status s = files.Open();
   JamScan scan;
   std::vector<uint32_t> linked;  // headers with a link, by offset
@@ -355,13 +367,13 @@ Status PackJam(Env* env, std::string_view path, const PackOptions& options,
   report->removed = scan.dead_headers;
   if (options.dry_run) {
     uint64_t used = kBaseHeaderSize;
-    for (const LiveHeader& h : scan.live) used += Length(h) + uint64_t{h.txt_len};
+    for (const LiveHeader& h : scan.live) used += Length(h) + uint64_t{h.txt_len()};
     report->bytes_reclaimed = scan.jhr_size + scan.jdt_size - std::min(used, scan.jhr_size + scan.jdt_size);
     if (options.renumber) {
-      report->bytes_reclaimed += (scan.records - scan.kept.size()) * kIndexRecordSize;
-      for (size_t i = 0; i < scan.kept.size(); ++i) {
-        report->renumbered += scan.kept[i] != scan.base_msg_num + i;
-      }
+      report->bytes_reclaimed += (scan.records - scan.live.size()) * kIndexRecordSize;
+      report->renumbered = KeptNumbers(scan.base_msg_num, std::move(scan.kept), true,
+                                       scan.base_msg_num)
+                               .Renumbered();
     }
     return Status::Ok();
   }
@@ -438,9 +450,11 @@ Status DeleteStep(JamBaseFiles& files, std::span<const uint32_t> batch, int64_t*
 }  // namespace
 
 Status DeleteJamMessages(Env* env, std::string_view path, const std::vector<uint32_t>& numbers,
-                         const StepLimits& limits, int64_t* deleted) {
+                         const StepLimits& limits, const ChangeOptions& change,
+                         int64_t* deleted) {
   JamBaseFiles files(env);
   files.SetPath(path);
+  files.SetChangeOptions(change);
   Status s = files.Open();
   const size_t per_step = std::max<size_t>(1, std::min<size_t>(limits.items, limits.bytes / 256));
   for (size_t i = 0; s.ok() && i < numbers.size(); i += per_step) {

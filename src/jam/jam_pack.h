@@ -16,7 +16,9 @@
 // is cut to its packed length in steps of its own, only while nothing was
 // stored past the end the scan saw.
 //
-// Memory: about 24 bytes per live message, and a step's bytes twice.
+// Memory: 14 bytes a live message and a bit an index record; a step's
+// buffers (kept from step to step) hold about four times its bytes, what
+// it reads, writes and keeps for its journal.
 
 #ifndef DRAYLINE_JAM_JAM_PACK_H_
 #define DRAYLINE_JAM_JAM_PACK_H_
@@ -41,7 +43,8 @@ Status ListJamForPurge(Env* env, std::string_view path, std::vector<PurgeCandida
 // deleted bit, the index record unused, ActiveMsgs), in steps; a message
 // already gone is passed over. *deleted counts those deleted.
 Status DeleteJamMessages(Env* env, std::string_view path, const std::vector<uint32_t>& numbers,
-                         const StepLimits& limits, int64_t* deleted);
+                         const StepLimits& limits, const ChangeOptions& change,
+                         int64_t* deleted);
 
 // LinkBase of a JAM base (jam_links.cc).
 Status LinkJam(Env* env, std::string_view path, const LinkOptions& options,

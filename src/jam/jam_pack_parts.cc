@@ -12,10 +12,10 @@ namespace drayline::jam {
 
 namespace {
 
-constexpr uint32_t kUnused = 0xFFFFFFFF;
 constexpr size_t kIndexChunk = 8192;     // records read at a time
 constexpr size_t kWalkWindow = 1 << 20;  // read-ahead of the header walk
 constexpr uint64_t kRunGap = 4096;       // records closer than this share a run
+constexpr size_t kIndexWindow = 64 << 10;  // read-ahead of the index records looked up
 
 bool IsHeader(const uint8_t* at) { return std::memcmp(at + kMhSignature, "JAM", 4) == 0; }
 
@@ -26,13 +26,20 @@ size_t HeaderLength(std::span<const uint8_t> held) {
                                              kSubfieldAreaSize);
 }
 
-Status ReadIndex(JamBaseFiles& files, JamScan* scan, std::vector<uint32_t>* where) {
+bool InUse(const JamScan& scan, uint64_t record) {
+  return record < scan.records && (scan.kept[record / 64] >> (record % 64) & 1) != 0;
+}
+
+// Reads the index once, marking the records in use in scan->kept; *in_use
+// counts them. No offsets are kept: a run looks them up again (IndexOffset)
+// rather than hold four bytes a record.
+Status ReadIndex(JamBaseFiles& files, JamScan* scan, uint64_t* in_use) {
   File& index = *files.index_file();
   Status s = Status::FromIo(index.Size(&scan->jdx_size), "sizing the index");
   if (!s.ok()) return s;
   scan->records = scan->jdx_size / kIndexRecordSize;
   if (scan->records > UINT32_MAX / 2) return Status::Damaged("the index is too large");
-  where->assign(scan->records, kUnused);
+  scan->kept.assign((scan->records + 63) / 64, 0);
   std::vector<uint8_t> chunk(kIndexChunk * kIndexRecordSize);
   for (uint64_t first = 0; first < scan->records; first += kIndexChunk) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kIndexChunk, scan->records - first));
@@ -40,42 +47,90 @@ Status ReadIndex(JamBaseFiles& files, JamScan* scan, std::vector<uint32_t>* wher
     const IoResult code = ReadExact(index, first * kIndexRecordSize, bytes);
     if (code != io::kOk) return Status::FromIo(code, "reading the index");
     for (size_t i = 0; i < n; ++i) {
-      const IndexRecord r = DecodeIndexRecord(bytes.data() + i * kIndexRecordSize);
-      if (!r.deleted()) (*where)[first + i] = r.HdrOffset;
+      if (DecodeIndexRecord(bytes.data() + i * kIndexRecordSize).deleted()) continue;
+      scan->kept[(first + i) / 64] |= uint64_t{1} << ((first + i) % 64);
+      ++*in_use;
     }
   }
   return Status::Ok();
 }
 
-// The live message of a header at offset, if index record `where` says so.
-bool Live(const std::vector<uint32_t>& where, uint32_t base, const uint8_t* h, uint32_t offset,
-          uint64_t* record) {
+// The header offset of index record `record` (in use), through window.
+Status IndexOffset(File& index, ReadWindow& window, uint64_t record, uint32_t* offset) {
+  uint8_t bytes[kIndexRecordSize];
+  size_t done = 0;
+  const IoResult code = window.Read(index, record * kIndexRecordSize, bytes, &done);
+  if (code != io::kOk || done != kIndexRecordSize) {
+    return Status::FromIo(code != io::kOk ? code : io::kReadPastEnd, "reading the index");
+  }
+  *offset = DecodeIndexRecord(bytes).HdrOffset;
+  return Status::Ok();
+}
+
+// Whether the header h at offset is a live message: its number's index
+// record is in use and points at it (*record: that record, when its number
+// is not below the base).
+Status Live(const JamScan& scan, File& index, ReadWindow& window, const uint8_t* h,
+            uint32_t offset, uint64_t* record, bool* live) {
   const uint32_t number = DecodeFixed32(h + kMhMessageNumber);
-  *record = static_cast<uint64_t>(number) - base;
-  return number >= base && *record < where.size() && where[*record] == offset;
+  *record = static_cast<uint64_t>(number) - scan.base_msg_num;
+  *live = false;
+  if (number < scan.base_msg_num || !InUse(scan, *record)) return Status::Ok();
+  uint32_t points_at = 0;
+  Status s = IndexOffset(index, window, *record, &points_at);
+  *live = s.ok() && points_at == offset;
+  return s;
 }
 
 LiveHeader Describe(std::span<const uint8_t> h, uint32_t offset) {
-  return LiveHeader{offset, DecodeFixed32(h.data() + kMhTxtOffset),
-                    DecodeFixed32(h.data() + kMhTxtLen), static_cast<uint32_t>(h.size())};
+  return LiveHeader(offset, DecodeFixed32(h.data() + kMhTxtOffset),
+                    DecodeFixed32(h.data() + kMhTxtLen), static_cast<uint16_t>(h.size()));
+}
+
+// The live headers the walk did not reach, read one by one.
+Status ReadUnmet(JamBaseFiles& files, JamScan* scan, const std::vector<bool>& met,
+                 const HeaderVisitor& visit) {
+  ReadWindow index_window(kIndexWindow, UINT64_MAX);
+  std::vector<uint8_t> h(kHeaderBufferSize);
+  for (uint64_t r = 0; r < scan->records; ++r) {
+    if (!InUse(*scan, r) || met[r]) continue;
+    uint32_t at = 0;
+    Status s = IndexOffset(*files.index_file(), index_window, r, &at);
+    if (!s.ok()) return s;
+    size_t done = 0;
+    IoResult code = RetryRead(*files.header_file(), at, h, &done);
+    uint64_t record = 0;
+    bool live = false;
+    if (code == io::kOk && done >= kFixedHeaderSize && IsHeader(h.data())) {
+      s = Live(*scan, *files.index_file(), index_window, h.data(), at, &record, &live);
+    }
+    if (!s.ok()) return s;
+    if (!live || record != r || done < HeaderLength(std::span(h).first(done))) {
+      return Status::Damaged("index record " + std::to_string(r) +
+                             " points at no header of its message; check the base");
+    }
+    const std::span<const uint8_t> whole(h.data(), HeaderLength(std::span(h).first(done)));
+    scan->live.push_back(Describe(whole, at));
+    if (visit) visit(whole, at);
+  }
+  return Status::Ok();
 }
 
 }  // namespace
 
 Status ScanJam(JamBaseFiles& files, JamScan* scan, const HeaderVisitor& visit) {
   scan->base_msg_num = files.BaseField(kBhBaseMsgNum);
-  std::vector<uint32_t> where;
-  Status s = ReadIndex(files, scan, &where);
+  uint64_t live_records = 0;
+  Status s = ReadIndex(files, scan, &live_records);
   if (s.ok()) s = Status::FromIo(files.header_file()->Size(&scan->jhr_size), "sizing headers");
   if (s.ok()) s = Status::FromIo(files.text_file()->Size(&scan->jdt_size), "sizing texts");
   if (!s.ok()) return s;
-  const uint64_t live_records = static_cast<uint64_t>(
-      std::count_if(where.begin(), where.end(), [](uint32_t w) { return w != kUnused; }));
   scan->live.reserve(live_records);
   // The walk: headers follow one another from the base header on. It
   // meets the deleted ones too, and stops where no header starts.
   ReadWindow window(kWalkWindow, UINT64_MAX);
-  std::vector<bool> met(where.size(), false);
+  ReadWindow index_window(kIndexWindow, UINT64_MAX);
+  std::vector<bool> met(scan->records, false);
   for (uint64_t at = kBaseHeaderSize; at + kFixedHeaderSize <= scan->jhr_size;) {
     std::span<const uint8_t> h;
     const IoResult code = window.ReadRecord(*files.header_file(), at, kWalkWindow, HeaderLength, &h);
@@ -84,42 +139,29 @@ Status ScanJam(JamBaseFiles& files, JamScan* scan, const HeaderVisitor& visit) {
       break;
     }
     uint64_t record = 0;
-    if (Live(where, scan->base_msg_num, h.data(), static_cast<uint32_t>(at), &record)) {
+    bool live = false;
+    s = Live(*scan, *files.index_file(), index_window, h.data(), static_cast<uint32_t>(at),
+             &record, &live);
+    if (!s.ok()) return s;
+    if (live) {
       if (!met[record]) scan->live.push_back(Describe(h, static_cast<uint32_t>(at)));
       if (!met[record] && visit) visit(h, static_cast<uint32_t>(at));
       met[record] = true;
     } else {
       ++scan->dead_headers;
-      if (record < where.size() && where[record] == kUnused) {
+      if (record < scan->records && !InUse(*scan, record)) {
         scan->removed_next.emplace_back(DecodeFixed32(h.data() + kMhMessageNumber),
                                         DecodeFixed32(h.data() + kMhReplyNext));
       }
     }
     at += h.size();
   }
-  // Live headers the walk did not reach are read one by one.
-  std::vector<uint8_t> h(kHeaderBufferSize);
-  for (uint64_t r = 0; r < where.size(); ++r) {
-    if (where[r] == kUnused || met[r]) continue;
-    size_t done = 0;
-    IoResult code = RetryRead(*files.header_file(), where[r], h, &done);
-    uint64_t record = 0;
-    if (code != io::kOk || done < kFixedHeaderSize || !IsHeader(h.data()) ||
-        !Live(where, scan->base_msg_num, h.data(), where[r], &record) || record != r ||
-        done < HeaderLength(std::span(h).first(done))) {
-      return Status::Damaged("index record " + std::to_string(r) +
-                             " points at no header of its message; check the base");
-    }
-    const std::span<const uint8_t> whole(h.data(), HeaderLength(std::span(h).first(done)));
-    scan->live.push_back(Describe(whole, where[r]));
-    if (visit) visit(whole, where[r]);
-  }
-  std::sort(scan->live.begin(), scan->live.end(),
-            [](const LiveHeader& a, const LiveHeader& b) { return a.hdr_off < b.hdr_off; });
-  for (uint64_t r = 0; r < where.size(); ++r) {
-    if (where[r] != kUnused) scan->kept.push_back(static_cast<uint32_t>(r + scan->base_msg_num));
-  }
+  s = ReadUnmet(files, scan, met, visit);
+  if (!s.ok()) return s;
+  SortOnce(scan->live,
+           [](const LiveHeader& a, const LiveHeader& b) { return a.hdr_off() < b.hdr_off(); });
   std::sort(scan->removed_next.begin(), scan->removed_next.end());
+  scan->removed_next.shrink_to_fit();
   return Status::Ok();
 }
 
@@ -128,20 +170,23 @@ Status ScanJam(JamBaseFiles& files, JamScan* scan, const HeaderVisitor& visit) {
 Status RecordRuns::Load(File& file, std::vector<uint64_t> offsets, size_t length) {
   file_ = &file;
   runs_.clear();
-  std::sort(offsets.begin(), offsets.end());
+  used_ = 0;
+  SortOnce(offsets, std::less<uint64_t>());
   for (size_t i = 0; i < offsets.size();) {
     size_t j = i + 1;
     uint64_t end = offsets[i] + length;
     while (j < offsets.size() && offsets[j] <= end + kRunGap) end = offsets[j++] + length;
-    Run run;
-    run.offset = offsets[i];
-    run.bytes.resize(end - offsets[i]);
-    const IoResult code = ReadExact(file, run.offset, run.bytes);
-    if (code != io::kOk) return Status::FromIo(code, "reading records to rewrite");
-    run.old = run.bytes;
-    runs_.push_back(std::move(run));
+    runs_.push_back(Run{offsets[i], used_, static_cast<size_t>(end - offsets[i])});
+    used_ += runs_.back().size;
     i = j;
   }
+  const std::span<uint8_t> bytes = BufferOf(bytes_, used_);
+  for (const Run& run : runs_) {
+    const IoResult code = ReadExact(file, run.offset, bytes.subspan(run.start, run.size));
+    if (code != io::kOk) return Status::FromIo(code, "reading records to rewrite");
+  }
+  const std::span<uint8_t> old = BufferOf(old_, used_);
+  std::copy(bytes.begin(), bytes.end(), old.begin());
   return Status::Ok();
 }
 
@@ -149,18 +194,28 @@ uint8_t* RecordRuns::At(uint64_t offset) {
   const auto it = std::upper_bound(runs_.begin(), runs_.end(), offset,
                                    [](uint64_t o, const Run& r) { return o < r.offset; });
   if (it == runs_.begin()) return nullptr;
-  Run& run = *(it - 1);
-  return offset - run.offset < run.bytes.size() ? run.bytes.data() + (offset - run.offset)
-                                                : nullptr;
+  const Run& run = *(it - 1);
+  return offset - run.offset < run.size ? bytes_.data() + run.start + (offset - run.offset)
+                                        : nullptr;
 }
 
 Status RecordRuns::Store(Change& change) {
   for (const Run& run : runs_) {
-    if (run.bytes == run.old) continue;
-    Status s = change.Overwrite(*file_, run.offset, run.bytes, run.old);
+    const std::span<const uint8_t> now(bytes_.data() + run.start, run.size);
+    const std::span<const uint8_t> old(old_.data() + run.start, run.size);
+    if (std::equal(now.begin(), now.end(), old.begin())) continue;
+    Status s = change.Overwrite(*file_, run.offset, now, old);
     if (!s.ok()) return s;
   }
   return Status::Ok();
+}
+
+std::span<uint8_t> BufferOf(std::vector<uint8_t>& buf, size_t n) {
+  if (buf.size() < n) {
+    buf.reserve(n);  // exactly: resize alone may double the capacity
+    buf.resize(n);
+  }
+  return std::span(buf.data(), n);
 }
 
 // ---- Steps ----

@@ -225,6 +225,7 @@ class JamSource final : public MessageSource {
 class JamSink final : public MessageSink {
  public:
   explicit JamSink(Env* env) : files_(env) {}
+  void SetChangeOptions(const ChangeOptions& change) { files_.SetChangeOptions(change); }
 
   Status Open(std::string_view path) {
     files_.SetPath(path);
@@ -365,8 +366,10 @@ std::unique_ptr<MessageSource> NewJamSource(Env* env, std::string_view path, Sta
   return source;
 }
 
-std::unique_ptr<MessageSink> NewJamSink(Env* env, std::string_view path, Status* status) {
+std::unique_ptr<MessageSink> NewJamSink(Env* env, std::string_view path,
+                                        const ChangeOptions& change, Status* status) {
   auto sink = std::make_unique<JamSink>(env);
+  sink->SetChangeOptions(change);
   *status = sink->Open(path);
   if (!status->ok()) return nullptr;
   return sink;

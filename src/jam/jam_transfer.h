@@ -20,7 +20,8 @@ std::unique_ptr<MessageSource> NewJamSource(Env* env, std::string_view path, Sta
 
 // A sink into the base at path, created when it has no header file. It
 // holds the base's lock until Finish (or its destruction).
-std::unique_ptr<MessageSink> NewJamSink(Env* env, std::string_view path, Status* status);
+std::unique_ptr<MessageSink> NewJamSink(Env* env, std::string_view path,
+                                        const ChangeOptions& change, Status* status);
 
 // Fills m->jam from m's common fields as a store of the interface would
 // (its fixed fields, the composed subfields: recipient, sender, subject,

@@ -15,11 +15,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "drayline/maintenance.h"
+#include "drayline/transfer.h"
 #include "support/env.h"
 
 namespace drayline {
@@ -28,7 +30,7 @@ namespace drayline {
 // under a second on a common disk; tests make them tiny to cut a run into
 // many steps.
 struct StepLimits {
-  uint64_t bytes = 4u << 20;  // bytes moved or rewritten per step
+  uint64_t bytes = 1u << 20;  // bytes moved or rewritten per step
   uint32_t items = 50000;     // messages or records handled per step
   // Whether a run first checks the base (a benchmark of the moves alone
   // turns it off).
@@ -42,6 +44,30 @@ MaintenanceReport PurgeBase(Env* env, std::string_view path, const PurgeOptions&
 MaintenanceReport LinkBase(Env* env, std::string_view path, const LinkOptions& options,
                            const StepLimits& limits = {});
 
+// ---- Room on the disk ----
+
+// What every estimate of room adds for the journal's own records (its
+// header, a record per range, the names of the files).
+inline constexpr uint64_t kJournalSlack = uint64_t{64} << 10;
+
+// The room a pack, purge or link of the base at path (format given) needs
+// on its disk: four times a step's bytes plus the last-read file, at most
+// the size of the base's files, plus kJournalSlack (see maintenance.h).
+uint64_t MaintenanceRoom(Env* env, std::string_view path, BaseFormat format,
+                         const StepLimits& limits);
+
+// Ok when the disk that holds the base at path (without extension; the
+// directory of the path) has at least bytes free. Otherwise a kWriteFailed
+// status that says how much is needed and how much is free; nothing was
+// changed. A disk the file layer cannot ask about counts as having room:
+// the writes themselves still fail safely under the journal.
+Status CheckRoom(Env* env, std::string_view path, uint64_t bytes);
+
+// MessageSink::Open (transfer.h) with the file layer given.
+std::unique_ptr<MessageSink> OpenMessageSink(Env* env, std::string_view path, BaseFormat format,
+                                             const BaseSettings& settings,
+                                             const SinkOptions& options, Status* status);
+
 // The numbers of the messages a run keeps (ascending) and where they end:
 // with renumber, kept[i] becomes first_new + i; without, each keeps its
 // own. Numbers between first_old and last_old that are not kept are
@@ -50,9 +76,13 @@ MaintenanceReport LinkBase(Env* env, std::string_view path, const LinkOptions& o
 class KeptNumbers {
  public:
   KeptNumbers(std::vector<uint32_t> kept, std::vector<uint32_t> removed, bool renumber,
-            uint32_t first_new)
+              uint32_t first_new)
       : kept_(std::move(kept)), removed_(std::move(removed)), renumber_(renumber),
         first_new_(first_new) {}
+  // The kept numbers as bits, one a number from first on (number first + i
+  // is kept when bit i % 64 of bits[i / 64] is set): an eighth of a byte a
+  // number, for the dense numbers of a JAM index.
+  KeptNumbers(uint32_t first, std::vector<uint64_t> bits, bool renumber, uint32_t first_new);
   // For JAM: every number in [lo, hi] that is not kept counts as removed.
   void RemoveRange(uint32_t lo, uint32_t hi) { range_lo_ = lo, range_hi_ = hi, range_ = true; }
   void set_renumber(bool on) { renumber_ = on; }
@@ -69,11 +99,21 @@ class KeptNumbers {
   // A reply link: a kept number maps to its new number, a removed one to
   // 0, any other stays.
   uint32_t Link(uint32_t number) const;
-  size_t kept_count() const { return kept_.size(); }
-  const std::vector<uint32_t>& kept() const { return kept_; }
+  size_t kept_count() const { return bits_.empty() ? kept_.size() : count_; }
+  // The kept messages whose number New changes.
+  int64_t Renumbered() const;
 
  private:
-  std::vector<uint32_t> kept_;
+  // How many kept numbers are below number.
+  size_t Rank(uint32_t number) const;
+  // The kept number of rank i (i < kept_count()).
+  uint32_t Select(size_t i) const;
+
+  std::vector<uint32_t> kept_;   // the list, unless bits_ holds them
+  std::vector<uint64_t> bits_;   // the bits, from bits_first_ on
+  std::vector<uint32_t> ranks_;  // kept numbers before each word of bits_
+  uint32_t bits_first_ = 0;
+  size_t count_ = 0;               // kept numbers in bits_
   std::vector<uint32_t> removed_;  // sorted
   bool renumber_;
   uint32_t first_new_;

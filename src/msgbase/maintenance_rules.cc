@@ -1,6 +1,7 @@
 // The rules pack, purge and link apply to both formats alike.
 
 #include <algorithm>
+#include <bit>
 #include <unordered_map>
 
 #include "msgbase/maintenance_internal.h"
@@ -9,8 +10,39 @@ namespace drayline {
 
 // ---- KeptNumbers ----
 
+KeptNumbers::KeptNumbers(uint32_t first, std::vector<uint64_t> bits, bool renumber,
+                         uint32_t first_new)
+    : bits_(std::move(bits)), bits_first_(first), renumber_(renumber), first_new_(first_new) {
+  ranks_.reserve(bits_.size());
+  for (uint64_t word : bits_) {
+    ranks_.push_back(static_cast<uint32_t>(count_));
+    count_ += static_cast<size_t>(std::popcount(word));
+  }
+}
+
 bool KeptNumbers::Kept(uint32_t number) const {
-  return std::binary_search(kept_.begin(), kept_.end(), number);
+  if (bits_.empty()) return std::binary_search(kept_.begin(), kept_.end(), number);
+  const uint64_t i = uint64_t{number} - bits_first_;
+  return number >= bits_first_ && i / 64 < bits_.size() && (bits_[i / 64] >> (i % 64) & 1) != 0;
+}
+
+size_t KeptNumbers::Rank(uint32_t number) const {
+  if (bits_.empty()) return std::lower_bound(kept_.begin(), kept_.end(), number) - kept_.begin();
+  if (number <= bits_first_) return 0;
+  const uint64_t i = uint64_t{number} - bits_first_;
+  if (i / 64 >= bits_.size()) return count_;
+  const uint64_t below = (uint64_t{1} << (i % 64)) - 1;
+  return ranks_[i / 64] + static_cast<size_t>(std::popcount(bits_[i / 64] & below));
+}
+
+uint32_t KeptNumbers::Select(size_t i) const {
+  if (bits_.empty()) return kept_[i];
+  // The last word whose rank is at most i holds it.
+  const auto after = std::upper_bound(ranks_.begin(), ranks_.end(), static_cast<uint32_t>(i));
+  const size_t w = static_cast<size_t>(after - ranks_.begin() - 1);
+  uint64_t word = bits_[w];
+  for (size_t skip = i - ranks_[w]; skip > 0; --skip) word &= word - 1;  // drop the lowest bits
+  return static_cast<uint32_t>(bits_first_ + w * 64 + static_cast<size_t>(std::countr_zero(word)));
 }
 
 bool KeptNumbers::Removed(uint32_t number) const {
@@ -21,24 +53,32 @@ bool KeptNumbers::Removed(uint32_t number) const {
 
 uint32_t KeptNumbers::New(uint32_t kept_number) const {
   if (!renumber_) return kept_number;
-  const auto at = std::lower_bound(kept_.begin(), kept_.end(), kept_number);
-  return first_new_ + static_cast<uint32_t>(at - kept_.begin());
+  return first_new_ + static_cast<uint32_t>(Rank(kept_number));
 }
 
 uint32_t KeptNumbers::Pointer(uint32_t number) const {
   if (Kept(number)) return New(number);
   if (Removed(number)) {
     // The nearest earlier message that remains.
-    const auto at = std::lower_bound(kept_.begin(), kept_.end(), number);
-    return at == kept_.begin() ? 0 : New(*(at - 1));
+    const size_t rank = Rank(number);
+    return rank == 0 ? 0 : New(Select(rank - 1));
   }
-  if (renumber_ && !kept_.empty() && number > kept_.back()) return New(kept_.back());
+  const size_t count = kept_count();
+  if (renumber_ && count > 0 && number > Select(count - 1)) return New(Select(count - 1));
   return number;
 }
 
 uint32_t KeptNumbers::Link(uint32_t number) const {
   if (Kept(number)) return New(number);
   return Removed(number) ? 0 : number;
+}
+
+int64_t KeptNumbers::Renumbered() const {
+  if (!renumber_) return 0;
+  int64_t changed = 0;
+  const size_t count = kept_count();
+  for (size_t i = 0; i < count; ++i) changed += Select(i) != first_new_ + i;
+  return changed;
 }
 
 // ---- Purge ----

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "jam/jam_format.h"
 #include "jam/jam_transfer.h"
 #include "msgbase/factory.h"
+#include "msgbase/maintenance_internal.h"
+#include "squish/squish_format.h"
 #include "squish/squish_transfer.h"
 #include "support/env.h"
 
@@ -186,13 +189,49 @@ std::unique_ptr<MessageSource> MessageSource::Open(std::string_view path, Status
                                     : squish::NewSquishSource(Env::Default(), path, status);
 }
 
-std::unique_ptr<MessageSink> MessageSink::Open(std::string_view path, BaseFormat format,
-                                               const BaseSettings& settings, Status* status) {
+std::unique_ptr<MessageSink> OpenMessageSink(Env* env, std::string_view path, BaseFormat format,
+                                             const BaseSettings& settings,
+                                             const SinkOptions& options, Status* status) {
   BaseFormat found = format;
-  *status = DetectBaseFormat(Env::Default(), path, &found);
+  *status = DetectBaseFormat(env, path, &found);
   if (!status->ok() && status->code() != StatusCode::kNotFound) return nullptr;
-  return found == BaseFormat::kJam ? jam::NewJamSink(Env::Default(), path, status)
-                                   : squish::NewSquishSink(Env::Default(), path, settings, status);
+  *status = CheckRoom(env, path, options.room == 0 ? 0 : options.room + kJournalSlack);
+  if (!status->ok()) return nullptr;
+  return found == BaseFormat::kJam
+             ? jam::NewJamSink(env, path, options.change, status)
+             : squish::NewSquishSink(env, path, settings, options.change, status);
+}
+
+std::unique_ptr<MessageSink> MessageSink::Open(std::string_view path, BaseFormat format,
+                                               const BaseSettings& settings, Status* status,
+                                               const SinkOptions& options) {
+  return OpenMessageSink(Env::Default(), path, format, settings, options, status);
+}
+
+uint64_t StoreRoom(const ExportedMessage& m) {
+  uint64_t bytes = 0;
+  if (m.format == BaseFormat::kJam) {
+    bytes = jam::kFixedHeaderSize + m.text.size() + jam::kIndexRecordSize;
+    for (const JamSubfieldValue& sf : m.jam.subfields) {
+      bytes += jam::kSubfieldHeaderSize + sf.data.size();
+    }
+  } else {
+    bytes = uint64_t{squish::kFrameHeaderSize} + squish::kMessageHeaderSize +
+            m.squish.control.size() + m.text.size() + 1 + squish::kIndexEntrySize;
+  }
+  return 2 * bytes + 256;
+}
+
+uint64_t LastReadRoom(const std::vector<LastReadValue>& values, BaseFormat format) {
+  uint64_t bytes = 0;
+  if (format == BaseFormat::kJam) {
+    bytes = values.size() * jam::kLastReadRecordSize;
+  } else {
+    for (const LastReadValue& v : values) {
+      bytes = std::max<uint64_t>(bytes, uint64_t{v.user} * 4 + 4);
+    }
+  }
+  return 2 * bytes;
 }
 
 ExportedMessage ConvertMessage(const ExportedMessage& m, BaseFormat to,

@@ -114,7 +114,7 @@ Status LinkSquish(Env* env, std::string_view path, const LinkOptions& options,
                   const StepLimits& limits, MaintenanceReport* report) {
   SquishSession s(env);
   std::vector<Linked> messages;
-  Status st = s.Open(path);
+  Status st = s.Open(path, options.change);
   if (st.ok()) st = s.Begin();
   if (st.ok()) st = ReadAll(s, &messages);
   s.Abandon();

@@ -12,8 +12,9 @@ namespace drayline::squish {
 
 // ---- Session ----
 
-Status SquishSession::Open(std::string_view path) {
+Status SquishSession::Open(std::string_view path, const ChangeOptions& change) {
   files_.SetPath(path);
+  files_.SetChangeOptions(change);
   if (!free_.Allocate()) return Status(StatusCode::kNoMemory, kNoIndexTable, "no memory");
   Status s = files_.OpenData();
   return s.ok() ? files_.OpenIndex() : s;
@@ -304,7 +305,7 @@ Status PackSquish(Env* env, std::string_view path, const PackOptions& options,
                   const StepLimits& limits, const std::vector<uint32_t>& removed,
                   MaintenanceReport* report) {
   SquishSession s(env);
-  Status st = s.Open(path);
+  Status st = s.Open(path, options.change);
   uint64_t size = 0;
   if (st.ok()) st = Status::FromIo(s.files().data()->Size(&size), "sizing the data file");
   if (!st.ok()) return st;
@@ -356,9 +357,10 @@ Status ListSquishForPurge(Env* env, std::string_view path, std::vector<PurgeCand
 }
 
 Status DeleteSquishMessages(Env* env, std::string_view path, const std::vector<uint32_t>& uids,
-                            const StepLimits& limits, int64_t* deleted) {
+                            const StepLimits& limits, const ChangeOptions& change,
+                            int64_t* deleted) {
   SquishSession s(env);
-  Status st = s.Open(path);
+  Status st = s.Open(path, change);
   const size_t per_step = std::max<size_t>(1, std::min<size_t>(limits.items, limits.bytes / 256));
   for (size_t i = 0; st.ok() && i < uids.size(); i += per_step) {
     st = s.Begin();

@@ -37,7 +37,8 @@ namespace drayline::squish {
 class SquishSession {
  public:
   explicit SquishSession(Env* env) : files_(env), frames_(files_) {}
-  Status Open(std::string_view path);
+  // Opens the base; every later step's change is made with change.
+  Status Open(std::string_view path, const ChangeOptions& change = {});
   Status Begin();
   Status Commit();
   // Gives up the step (undoing it) and the lock.
@@ -82,7 +83,8 @@ Status ListSquishForPurge(Env* env, std::string_view path, std::vector<PurgeCand
                           SquishLimits* limits);
 // Deletes the messages with these Uids, in steps; *deleted counts them.
 Status DeleteSquishMessages(Env* env, std::string_view path, const std::vector<uint32_t>& uids,
-                            const StepLimits& limits, int64_t* deleted);
+                            const StepLimits& limits, const ChangeOptions& change,
+                            int64_t* deleted);
 
 // LinkBase of a Squish base (squish_links.cc).
 Status LinkSquish(Env* env, std::string_view path, const LinkOptions& options,

@@ -163,6 +163,7 @@ class SquishSource final : public MessageSource {
 class SquishSink final : public MessageSink {
  public:
   explicit SquishSink(Env* env) : files_(env), frames_(files_) {}
+  void SetChangeOptions(const ChangeOptions& change) { files_.SetChangeOptions(change); }
 
   Status Open(std::string_view path, const BaseSettings& settings) {
     if (!free_.Allocate()) return Status(StatusCode::kNoMemory, io::kNoZeroBlock, "no memory for the free table");
@@ -282,8 +283,10 @@ std::unique_ptr<MessageSource> NewSquishSource(Env* env, std::string_view path,
 }
 
 std::unique_ptr<MessageSink> NewSquishSink(Env* env, std::string_view path,
-                                           const BaseSettings& settings, Status* status) {
+                                           const BaseSettings& settings,
+                                           const ChangeOptions& change, Status* status) {
   auto sink = std::make_unique<SquishSink>(env);
+  sink->SetChangeOptions(change);
   *status = sink->Open(path, settings);
   if (!status->ok()) return nullptr;
   return sink;

@@ -24,7 +24,8 @@ std::unique_ptr<MessageSource> NewSquishSource(Env* env, std::string_view path,
 // until Finish commits it; a sink destroyed before leaves the base as it
 // was.
 std::unique_ptr<MessageSink> NewSquishSink(Env* env, std::string_view path,
-                                           const BaseSettings& settings, Status* status);
+                                           const BaseSettings& settings,
+                                           const ChangeOptions& change, Status* status);
 
 // Fills m->squish from m's common fields as a store of the interface with
 // exact dates would (the attribute word, the packed dates, the FTS date

@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "drayline/io_result.h"
 #include "support/clock.h"
@@ -116,6 +117,13 @@ class Env {
   virtual IoResult GetFileSize(const std::string& name, uint64_t* size) = 0;
   // True when the file system has an entry of that name (directories too).
   virtual bool Exists(const std::string& name) = 0;
+
+  // Free space: the bytes an unprivileged program may still write to the
+  // file system that holds directory dir ("" the current one). Files
+  // rewritten in place need none of it; a file that grows, or a journal,
+  // does. Answers a failure (and leaves *bytes alone) when dir cannot be
+  // asked about.
+  virtual IoResult FreeSpace(const std::string& dir, uint64_t* bytes) = 0;
   virtual void SleepMs(unsigned ms) = 0;
 
   // One reading of the local clock (no time zone applied).
@@ -128,6 +136,11 @@ class Env {
 
   virtual const IoCounters& Counters() const = 0;
   virtual void ResetCounters() = 0;
+
+  // Writes all of text to standard output, in order, at its current
+  // position (a terminal, a pipe or a file). kDiskWriteError (or the
+  // system's error) when it cannot be written whole.
+  virtual IoResult WriteStandardOutput(std::string_view text) = 0;
 };
 
 // Maps a system error number to an I/O result. Errors that have no code of
@@ -170,6 +183,9 @@ class EnvWrapper : public Env {
   bool Exists(const std::string& name) override {
     return target_->Exists(name);
   }
+  IoResult FreeSpace(const std::string& dir, uint64_t* bytes) override {
+    return target_->FreeSpace(dir, bytes);
+  }
   void SleepMs(unsigned ms) override { target_->SleepMs(ms); }
   DateTimeRecord LocalNow() override { return target_->LocalNow(); }
   IoResult CurrentDirectory(std::string* dir) override {
@@ -178,6 +194,9 @@ class EnvWrapper : public Env {
   std::string HomeDirectory() override { return target_->HomeDirectory(); }
   const IoCounters& Counters() const override { return target_->Counters(); }
   void ResetCounters() override { target_->ResetCounters(); }
+  IoResult WriteStandardOutput(std::string_view text) override {
+    return target_->WriteStandardOutput(text);
+  }
 
  protected:
   Env* target() const { return target_; }

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -293,6 +294,17 @@ class PosixEnv final : public Env {
     return ::stat(name.c_str(), &st) == 0;
   }
 
+  IoResult FreeSpace(const std::string& dir, uint64_t* bytes) override {
+    counters_.other++;
+    struct statvfs fs;
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &fs) != 0) {
+      return IoResultFromErrno(errno, false);
+    }
+    // f_bavail, not f_bfree: the blocks kept for the superuser are not ours.
+    *bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    return io::kOk;
+  }
+
   void SleepMs(unsigned ms) override {
     struct timespec ts;
     ts.tv_sec = ms / 1000;
@@ -321,6 +333,22 @@ class PosixEnv final : public Env {
 
   const IoCounters& Counters() const override { return counters_; }
   void ResetCounters() override { counters_ = IoCounters(); }
+
+  IoResult WriteStandardOutput(std::string_view text) override {
+    // Not counted: the counters are about the files of the bases.
+    while (!text.empty()) {
+      const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return IoResultFromErrno(errno, true);
+      }
+      // write(2) never answers 0 for a non-empty buffer but on a full
+      // device; counting it as an error ends what would be an endless loop.
+      if (n == 0) return io::kDiskWriteError;
+      text.remove_prefix(static_cast<size_t>(n));
+    }
+    return io::kOk;
+  }
 
  private:
   static DateTimeRecord SystemClock() {

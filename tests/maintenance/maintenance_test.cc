@@ -238,6 +238,36 @@ TEST_P(PackTest, DryRunAndDamagedBaseChangeNothing) {
   for (const std::string& e : exts) EXPECT_EQ(ReadFileBytes(path_ + e), files[e]) << e;
 }
 
+// The bits a JAM pack keeps for its numbers answer as the list does,
+// across words, with and without renumbering.
+TEST(KeptNumbersTest, BitsAnswerAsTheList) {
+  constexpr uint32_t kFirst = 5, kLast = 700;
+  std::vector<uint32_t> list;
+  std::vector<uint64_t> bits((kLast - kFirst + 64) / 64, 0);
+  for (uint32_t n = kFirst; n <= kLast; ++n) {
+    if ((n * 7) % 11 == 0 || n % 64 == 3 || (n > 200 && n < 330)) continue;
+    list.push_back(n);
+    bits[(n - kFirst) / 64] |= uint64_t{1} << ((n - kFirst) % 64);
+  }
+  for (bool renumber : {false, true}) {
+    SCOPED_TRACE(renumber);
+    KeptNumbers from_list(list, {}, renumber, kFirst);
+    KeptNumbers from_bits(kFirst, bits, renumber, kFirst);
+    for (KeptNumbers* map : {&from_list, &from_bits}) map->RemoveRange(kFirst, kLast);
+    EXPECT_EQ(from_bits.kept_count(), list.size());
+    EXPECT_EQ(from_bits.Renumbered(), from_list.Renumbered());
+    for (uint32_t n = 0; n <= kLast + 20; ++n) {
+      ASSERT_EQ(from_bits.Kept(n), from_list.Kept(n)) << n;
+      ASSERT_EQ(from_bits.Removed(n), from_list.Removed(n)) << n;
+      ASSERT_EQ(from_bits.Pointer(n), from_list.Pointer(n)) << n;
+      ASSERT_EQ(from_bits.Link(n), from_list.Link(n)) << n;
+      if (from_list.Kept(n)) {
+        ASSERT_EQ(from_bits.New(n), from_list.New(n)) << n;
+      }
+    }
+  }
+}
+
 // ---- Purge ----
 
 TEST(SelectPurgedTest, LimitsProtectionAndUnreceived) {

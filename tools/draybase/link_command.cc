@@ -2,6 +2,7 @@
 // a board.
 
 #include "draybase/maintenance_run.h"
+#include "draybase/signal_hold.h"
 
 namespace draybase {
 
@@ -13,6 +14,7 @@ int RunLink(CommandArgs args) {
     drayline::LinkOptions options;
     options.dry_run = a.dry_run;
     options.progress = progress;
+    options.change = ProcessChangeOptions();
     return drayline::LinkBase(path, options);
   });
 }

@@ -62,7 +62,9 @@ int Usage(std::ostream& out, int status) {
          "mail, delete and lastread serve JAM and Squish bases alike.\n"
          "A valued option is given as --width 40 or --width=40; -- ends the options.\n"
          "list, show and mail take --charset NAME (CP437, CP850, CP866, LATIN-1,\n"
-         "ISO-8859-5, UTF-8, raw); by default each message's CHRS line, else CP437.\n";
+         "ISO-8859-5, UTF-8, raw); by default each message's CHRS line, else CP437.\n"
+         "--sync flushes every change to the disk. pack, purge, link, import and\n"
+         "convert first check that the disk has room for what they write.\n";
   return status;
 }
 

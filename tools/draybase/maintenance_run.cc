@@ -102,10 +102,11 @@ std::string Summary(const drayline::MaintenanceReport& r, bool dry_run) {
   if (r.links_left_out > 0) {
     line += ", " + std::to_string(r.links_left_out) + " replies past the nine kept";
   }
+  if (dry_run) line += ", " + std::to_string(r.room_needed) + " bytes free needed";
   return line + (dry_run ? " (dry run: nothing changed)" : "");
 }
 
-std::string Json(const drayline::MaintenanceReport& r) {
+std::string Json(const drayline::MaintenanceReport& r, bool dry_run) {
   JsonObject o;
   o.AddString("base", r.base)
       .AddNumber("kept", r.kept)
@@ -115,6 +116,7 @@ std::string Json(const drayline::MaintenanceReport& r) {
       .AddNumber("relinked", r.relinked)
       .AddNumber("links_left_out", r.links_left_out)
       .AddNumber("bytes_reclaimed", static_cast<int64_t>(r.bytes_reclaimed));
+  if (dry_run) o.AddNumber("room_needed", static_cast<int64_t>(r.room_needed));
   if (!r.status.ok()) o.AddString("error", r.status.text());
   if (!r.note.empty()) o.AddString("note", r.note);
   return o.str();
@@ -164,7 +166,7 @@ int RunMaintenance(std::string_view command, const MaintenanceArgs& args, const 
     } else if (!args.json) {
       std::cout << Summary(r, args.dry_run) << "\n";
     }
-    objects.push_back(Json(r));
+    objects.push_back(Json(r, args.dry_run));
   }
   // A single base that failed prints no document; a board's array holds
   // every outcome.

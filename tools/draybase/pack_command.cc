@@ -2,6 +2,7 @@
 // base to the library (drayline/maintenance.h) through RunMaintenance.
 
 #include "draybase/maintenance_run.h"
+#include "draybase/signal_hold.h"
 
 namespace draybase {
 
@@ -14,6 +15,7 @@ int RunPack(CommandArgs args) {
     options.renumber = a.renumber;
     options.dry_run = a.dry_run;
     options.progress = progress;
+    options.change = ProcessChangeOptions();
     return drayline::PackBase(path, options);
   });
 }

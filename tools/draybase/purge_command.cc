@@ -2,6 +2,7 @@
 // each base's record (MaxMsgs, MaxAge), or from a Squish base itself.
 
 #include "draybase/maintenance_run.h"
+#include "draybase/signal_hold.h"
 
 namespace draybase {
 
@@ -17,6 +18,7 @@ int RunPurge(CommandArgs args) {
     options.keep_unreceived = a.keep_unreceived;
     options.dry_run = a.dry_run;
     options.progress = progress;
+    options.change = ProcessChangeOptions();
     if (record != nullptr && !a.max_age && !a.max_msgs) {
       options.use_base_limits = false;
       if (record->MaxAge == 0 && record->MaxMsgs == 0) {

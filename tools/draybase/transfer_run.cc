@@ -4,6 +4,7 @@
 
 #include "draybase/commands.h"
 #include "draybase/json.h"
+#include "draybase/signal_hold.h"
 #include "drayline/message.h"
 
 namespace draybase {
@@ -25,6 +26,7 @@ struct Plan {
   std::vector<int32_t> numbers;  // of the messages that will be stored
   std::vector<Loss> losses;
   std::vector<LastReadValue> last_reads;  // in the target's format
+  uint64_t room = 0;  // free bytes on the target's disk the stores take
 };
 
 // The target's format and message count; false (after a line) when it is
@@ -67,7 +69,7 @@ bool FirstPass(MessageFeed& feed, Plan* plan) {
       plan->losses.push_back({m.number, "not stored: a Squish base holds at most 5200 messages"});
       continue;
     }
-    drayline::ConvertMessage(m, plan->format, &losses);
+    plan->room += drayline::StoreRoom(drayline::ConvertMessage(m, plan->format, &losses));
     for (std::string& l : losses) plan->losses.push_back({m.number, std::move(l)});
     plan->numbers.push_back(m.number);
   }
@@ -81,13 +83,17 @@ bool FirstPass(MessageFeed& feed, Plan* plan) {
                                       ": a Squish base keeps none beyond user 1000000"});
     }
   }
+  plan->room += drayline::LastReadRoom(plan->last_reads, plan->format);
   return true;
 }
 
 drayline::Status Store(const std::string& dst, MessageFeed& feed, const Plan& plan, size_t* stored) {
   drayline::Status s;
+  drayline::SinkOptions options;
+  options.change = ProcessChangeOptions();
+  options.room = plan.room;
   std::unique_ptr<drayline::MessageSink> sink =
-      drayline::MessageSink::Open(dst, plan.format, feed.settings(), &s);
+      drayline::MessageSink::Open(dst, plan.format, feed.settings(), &s, options);
   if (sink == nullptr) return s;
   const drayline::NumberMap map(plan.numbers, sink->NextNumber());
   if (!feed.Start()) return drayline::Status::InvalidArgument(feed.error());
