@@ -8,8 +8,12 @@
 //   - file-layer calls of an in-process post into each base;
 //   - wall time of an in-process post (construct, open, compose, store,
 //     close) into each base, ratios against the empty base;
-//   - with the drayline program of BUILD_DIR: system calls after main
-//     starts (strace), wall time of a post into each base against the
+//   - with the drayline program of BUILD_DIR: the post's own instructions
+//     (callgrind: a whole post minus a banner-only run) into the 5,000-
+//     message base and into the base with free frames, each against the
+//     post into the empty base, beside the same figures of the reference
+//     build (bench_util.h ReferenceProgram) as today's; system calls after
+//     main starts (strace), wall time of a post into each base against the
 //     empty base and against a banner-only run, and peak resident memory
 //     against the banner-only run.
 // Runs are interleaved in rounds; ratios are medians of the ratios within a
@@ -166,6 +170,10 @@ struct Bench {
   void TimeInProcess();
   void CountSystemCalls();
   void TimeProgram();
+  // The post's own instructions into each base (whole run minus the
+  // banner-only run) with program; empty when callgrind cannot count.
+  std::vector<double> OwnInstructions(const std::string& program);
+  void CountInstructions(const std::string& build);
 };
 
 bool Bench::MakeBoard() {
@@ -313,6 +321,50 @@ void Bench::TimeProgram() {
   std::cout << bench::PeakRssLine("squish post", post_rss, banner_rss) << "\n";
 }
 
+std::vector<double> Bench::OwnInstructions(const std::string& program) {
+  const std::string log = board + "/callgrind.log";
+  const double banner =
+      double(bench::CountInstructions(env, {program}, board, log));
+  if (banner == 0) return {};
+  std::vector<double> own;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    std::vector<std::string> args = PostArgs(int(i));
+    args[0] = program;
+    const double whole = double(bench::CountInstructions(env, args, board, log));
+    snapshots[i]->Restore();
+    if (whole == 0) return {};
+    own.push_back(whole - banner);
+  }
+  return own;
+}
+
+// Instructions are the same on a busy machine: one run of each is a
+// measurement.
+void Bench::CountInstructions(const std::string& build) {
+  const std::vector<double> now = OwnInstructions(drayline);
+  if (now.empty()) {
+    std::cout << "squish post: valgrind not installed; instruction lines "
+                 "skipped\n";
+    return;
+  }
+  const std::string reference = bench::ReferenceProgram(env, build, "drayline");
+  const std::vector<double> today =
+      reference.empty() ? std::vector<double>{} : OwnInstructions(reference);
+  auto ratio_line = [&](const std::string& what, size_t i, const char* target) {
+    std::cout << "squish post's own instructions " << what << " vs into an "
+              << "empty base: today "
+              << (today.empty() ? std::string("(no reference build)")
+                                : Fixed(today[i] / today[0], 2) + "x (" +
+                                      Fixed(today[i], 0) + " / " +
+                                      Fixed(today[0], 0) + ")")
+              << " / now " << Fixed(now[i] / now[0], 2) << "x ("
+              << Fixed(now[i], 0) << " / " << Fixed(now[0], 0)
+              << "); target <= " << target << "\n";
+  };
+  ratio_line("into " + std::to_string(kLargeBase) + " messages", 1, "1.20x");
+  ratio_line("with " + std::to_string(kFreeFrames) + " free frames", 2, "2.00x");
+}
+
 }  // namespace
 }  // namespace drayline
 
@@ -330,6 +382,7 @@ int main(int argc, char** argv) {
   bench.CountFileCalls();
   bench.TimeInProcess();
   if (bench.CanRunProgram()) {
+    bench.CountInstructions(build);
     bench.CountSystemCalls();
     bench.TimeProgram();
   } else {

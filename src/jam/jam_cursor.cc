@@ -57,11 +57,6 @@ void JamCursor::NoteIndexResult(IoResult code) {
   }
 }
 
-int64_t JamCursor::CursorWindowEnd() const {
-  const int64_t reachable = std::min<int64_t>(kHighestNumber - CursorBase(), INT32_MAX) + 1;
-  return std::min(index_.WindowEnd(), reachable);
-}
-
 int32_t JamCursor::HighMsgNum() const {
   const int64_t count = JamIndex::RecordCount(files_.index_file());
   return ToCursor(std::min(CursorBase() + count - 1, kHighestNumber));
@@ -122,11 +117,6 @@ Status JamCursor::Locate(IndexRecord* entry, int64_t* record) {
   return Status::NoSuchMessage("message " + std::to_string(current_) + " is not in the index");
 }
 
-bool JamCursor::CrcMatches(uint32_t crc) const {
-  return (!search_name_.empty() && crc == search_name_crc_) ||
-         (!search_alias_.empty() && crc == search_alias_crc_);
-}
-
 bool JamCursor::NameMatches(std::string_view name) const {
   return (!search_name_.empty() && SameIgnoringCase(name, search_name_)) ||
          (!search_alias_.empty() && SameIgnoringCase(name, search_alias_));
@@ -139,6 +129,7 @@ void JamCursor::SeekFirstForUser(std::string_view name, std::string_view alias,
   search_alias_ = Fit(alias, kSearchNameMax);
   search_name_crc_ = NameChecksum(search_name_);
   search_alias_crc_ = NameChecksum(search_alias_);
+  index_.DropScan();  // and the index afresh
   current_ = static_cast<int32_t>(CursorBase() - 1);
   SeekNextForUser(header);
 }
@@ -148,21 +139,19 @@ void JamCursor::SeekNextForUser(HeaderFields* header) {
   // never hide later mail.
   last_status_ = Status::Ok();
   const int64_t base = CursorBase();
-  int64_t cur = std::max<int64_t>(current_, base - 1) + 1;
+  // The records the cursor can stand on.
+  const int64_t limit = std::min<int64_t>(kHighestNumber - base, INT32_MAX) + 1;
+  int64_t record = std::max<int64_t>(current_, base - 1) + 1 - base;
+  JamIndex::Checksums crcs{search_name_crc_, search_alias_crc_,
+                           !search_name_.empty(), !search_alias_.empty()};
   IoResult code = io::kOk;
-  bool found = false;
-  while (!found && IndexPresent(cur - base, &code)) {
-    // The rest of the window is scanned in one loop, bounded to the
-    // records the cursor can stand on.
-    for (const int64_t end = CursorWindowEnd(); cur - base < end; ++cur) {
-      const IndexRecord entry = index_.At(cur - base);
-      if (!entry.deleted() && CrcMatches(entry.UserCRC) &&
-          IsMailFor(entry, cur - base, header)) {
-        found = true;
-        break;
-      }
-    }
+  IndexRecord entry;
+  while (index_.FindChecksum(files_.index_file(), crcs, limit, &record, &entry,
+                             &code) &&
+         !IsMailFor(entry, record, header)) {
+    ++record;
   }
+  int64_t cur = base + record;
   if (code != io::kOk) {
     // The index could not be read: the search ends without a match.
     last_status_ = IndexStatus(code);

@@ -68,9 +68,6 @@ class JamCursor {
   bool IndexPresent(int64_t record, IoResult* code);
   Status IndexStatus(IoResult code) const;
   void NoteIndexResult(IoResult code);
-  // One past the last record of the window that the cursor can stand on.
-  int64_t CursorWindowEnd() const;
-  bool CrcMatches(uint32_t crc) const;
   bool NameMatches(std::string_view name) const;
   // Loads the header of a record whose checksum matched; true when it is
   // unreceived mail for a search name.

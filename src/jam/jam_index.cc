@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "support/coding.h"
 #include "support/file_access.h"
 
 namespace drayline::jam {
@@ -10,12 +11,25 @@ namespace {
 
 // A reload starts this many records before the one asked for.
 constexpr int64_t kWindowLead = 30;
+// The search's window: at one read per 64 KiB the reads cost less than the
+// checksums' comparison.
+constexpr size_t kScanWindowBytes = 64 * 1024;
+
+// A run of index records is as long as the whole records the window holds.
+size_t WholeRecords(std::span<const uint8_t> held) {
+  return held.size() - held.size() % kIndexRecordSize;
+}
 
 }  // namespace
+
+JamIndex::JamIndex()
+    : window_(new IndexRecord[kIndexWindowRecords]()),
+      scan_(kScanWindowBytes, kScanWindowBytes) {}
 
 void JamIndex::Drop() {
   first_ = 0;
   count_ = 0;
+  scan_.Drop();
 }
 
 IoResult JamIndex::Load(File* file) {
@@ -39,14 +53,64 @@ bool JamIndex::Reload(File* file, int64_t record, IoResult* code) {
   return *code == io::kOk && Holds(record);
 }
 
+void JamIndex::Hold(int64_t record, const IndexRecord& entry) {
+  if (!Holds(record)) {
+    first_ = record;
+    count_ = 1;
+  }
+  window_[static_cast<size_t>(record - first_)] = entry;
+}
+
 void JamIndex::Update(int64_t record, const IndexRecord& entry) {
   if (Holds(record)) window_[static_cast<size_t>(record - first_)] = entry;
+  scan_.Drop();
 }
 
 int64_t JamIndex::RecordCount(File* file) {
   uint64_t size = 0;
   if (file == nullptr || file->Size(&size) != io::kOk) return 0;
   return static_cast<int64_t>(size / kIndexRecordSize);
+}
+
+bool JamIndex::FindChecksum(File* file, const Checksums& crcs, int64_t limit,
+                            int64_t* record, IndexRecord* entry, IoResult* code) {
+  *code = io::kOk;
+  if (file == nullptr) {
+    *code = io::kNotOpen;
+    return false;
+  }
+  // An unused checksum takes the other's value, so that the loop below
+  // compares the bytes alone; Match decides.
+  const uint32_t a = crcs.use_first ? crcs.first : crcs.second;
+  const uint32_t b = crcs.use_second ? crcs.second : a;
+  for (int64_t at = *record; at < limit;) {
+    std::span<const uint8_t> run;
+    const IoResult read =
+        scan_.ReadRecord(*file, uint64_t(at) * kIndexRecordSize,
+                         kScanWindowBytes, WholeRecords, &run);
+    if (read != io::kOk) {
+      // Too few bytes for a record: the end of the file.
+      if (read != io::kReadPastEnd) *code = read;
+      *record = at;
+      return false;
+    }
+    const int64_t n = std::min<int64_t>(int64_t(run.size() / kIndexRecordSize),
+                                        limit - at);
+    const uint8_t* p = run.data();
+    for (int64_t i = 0; i < n; ++i, p += kIndexRecordSize) {
+      const uint32_t crc = DecodeFixed32(p);
+      if (crc != a && crc != b) continue;
+      const IndexRecord found = DecodeIndexRecord(p);
+      if (found.deleted() || !crcs.Match(crc)) continue;
+      *entry = found;
+      *record = at + i;
+      Hold(*record, found);
+      return true;
+    }
+    at += n;
+    *record = at;
+  }
+  return false;
 }
 
 }  // namespace drayline::jam

@@ -6,6 +6,7 @@
 // inside. It is a snapshot: records that another program changes inside a
 // loaded window are seen only once the window moves; the stores read and
 // write the file directly and keep the window's copy in step (Update).
+// The search scans the file through a larger window of its own.
 
 #ifndef DRAYLINE_JAM_JAM_INDEX_H_
 #define DRAYLINE_JAM_JAM_INDEX_H_
@@ -16,12 +17,13 @@
 #include "drayline/io_result.h"
 #include "jam/jam_format.h"
 #include "support/env.h"
+#include "support/read_window.h"
 
 namespace drayline::jam {
 
 class JamIndex {
  public:
-  JamIndex() : window_(new IndexRecord[kIndexWindowRecords]()) {}
+  JamIndex();
 
   // Forgets the records held (a base is opened).
   void Drop();
@@ -47,14 +49,40 @@ class JamIndex {
   // Whole records in file (0 when it cannot be asked).
   static int64_t RecordCount(File* file);
 
+  // The checksums a search looks for; an unused one matches nothing.
+  struct Checksums {
+    uint32_t first = 0, second = 0;
+    bool use_first = false, use_second = false;
+    bool Match(uint32_t crc) const {
+      return (use_first && crc == first) || (use_second && crc == second);
+    }
+  };
+  // The search's scan: from *record up to limit, the first record that is
+  // not deleted and whose UserCRC matches; true with it in *entry and its
+  // number in *record. Otherwise *record is where the scan stopped: limit,
+  // the end of the file's whole records, or the window that could not be
+  // read (*code says why; kNotOpen without a file). The file is read in
+  // large windows apart from the cursor's, and only the checksum of a
+  // record is looked at until it matches; the cursor's window then holds
+  // the match (alone, unless it held it already), so that the cursor
+  // stands on it without a read. What the scan's window holds is a
+  // snapshot, like the cursor's (Drop and Update forget it).
+  bool FindChecksum(File* file, const Checksums& crcs, int64_t limit,
+                    int64_t* record, IndexRecord* entry, IoResult* code);
+  // Forgets what the search's window holds (a new search).
+  void DropScan() { scan_.Drop(); }
+
  private:
   IoResult Load(File* file);
+  // Makes the window hold entry as record's.
+  void Hold(int64_t record, const IndexRecord& entry);
   // Loads the window around record; true when it then holds it.
   bool Reload(File* file, int64_t record, IoResult* code);
 
   std::unique_ptr<IndexRecord[]> window_;
   int64_t first_ = 0;
   int64_t count_ = 0;
+  ReadWindow scan_;
 };
 
 }  // namespace drayline::jam

@@ -42,7 +42,7 @@ Mark TakeMark(const BaseParts& parts) {
 
 void RestoreMark(const Mark& mark, BaseParts& parts) {
   parts.files.control().fields = mark.fields;
-  parts.index.Restore(mark.entries);
+  parts.index.Restore(mark.index);
   // Slots were taken or added for frames whose change is undone.
   parts.free.Forget();
 }

@@ -43,7 +43,7 @@ struct BaseParts {
 // What the tables in memory were before a change, to put them back.
 struct Mark {
   SquishBaseHeader fields;
-  std::vector<SquishIndexEntry> entries;
+  SquishIndex::Mark index;
 };
 Mark TakeMark(const BaseParts& parts);
 void RestoreMark(const Mark& mark, BaseParts& parts);

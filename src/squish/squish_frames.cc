@@ -5,7 +5,9 @@
 #include <new>
 #include <string>
 
+#include "support/coding.h"
 #include "support/file_access.h"
+#include "support/read_window.h"
 
 namespace drayline::squish {
 
@@ -121,20 +123,105 @@ bool FreeTable::Allocate() {
   return slots_ != nullptr;
 }
 
+namespace {
+
+// The offsets of the frames a walk along the free chain has met: open
+// addressing over twice as many cells as the walk may meet frames.
+class MetFrames {
+ public:
+  // False when offset (never 0) was met before.
+  bool Insert(int32_t offset) {
+    uint32_t i = (uint32_t(offset) * 2654435761u) >> (32 - kBits);
+    for (; cells_[i] != 0; i = (i + 1) & (kCells - 1)) {
+      if (cells_[i] == offset) return false;
+    }
+    cells_[i] = offset;
+    return true;
+  }
+
+ private:
+  static constexpr int kBits = 10;
+  static constexpr uint32_t kCells = 1u << kBits;
+  static_assert(kCells >= 2 * kFreeTableSize);
+  std::array<int32_t, kCells> cells_{};
+};
+
+// Free frames within this many bytes after the last one are read from one
+// window of the data file.
+constexpr size_t kFreeWalkWindow = 32 * 1024;
+// A frame further on than this from the last read is read alone.
+constexpr uint64_t kFreeWalkGap = 4 * kFreeWalkWindow;
+
+// Reads the headers along the free chain through a window, checked as
+// ReadSound checks a free frame, for the cost of a few comparisons each
+// where the window holds them: a post reads up to 500 of them.
+class FreeChainReader {
+ public:
+  explicit FreeChainReader(const SquishFiles& files)
+      : data_(files.data()),
+        first_frame_(files.control().length),
+        header_size_(files.control().frame_header_size),
+        end_(files.control().fields.EndFrame),
+        window_(kFreeWalkWindow, kFreeWalkGap) {}
+
+  // The free frame at offset: its length and the next frame of the chain;
+  // false when it is not a sound free frame or cannot be read.
+  bool Read(int32_t offset, int32_t* length, int32_t* next) {
+    if (data_ == nullptr || offset < first_frame_ ||
+        int64_t{offset} + header_size_ > end_) {
+      return false;
+    }
+    const uint8_t* h = Header(uint64_t(offset));
+    if (h == nullptr || DecodeFixed32(h + kFhFrameId) != kFrameId ||
+        DecodeFixed16(h + kFhFrameType) != kFrameTypeFree) {
+      return false;
+    }
+    *length = DecodeFixed32Signed(h + kFhFrameLength);
+    *next = DecodeFixed32Signed(h + kFhNextFrame);
+    return *length >= 0 && int64_t{offset} + header_size_ + *length <= end_;
+  }
+
+ private:
+  // The header's bytes at offset, or nullptr when they cannot be read.
+  const uint8_t* Header(uint64_t offset) {
+    if (offset >= held_at_ && offset - held_at_ + kFrameHeaderSize <= held_.size()) {
+      return held_.data() + (offset - held_at_);
+    }
+    size_t done = 0;
+    if (window_.Read(*data_, offset, copy_, &done) != io::kOk ||
+        done != kFrameHeaderSize) {
+      return nullptr;
+    }
+    // What the window now holds from here on, or the header read alone.
+    held_ = window_.Peek(offset, kFreeWalkWindow);
+    if (held_.size() < kFrameHeaderSize) held_ = copy_;
+    held_at_ = offset;
+    return held_.data();
+  }
+
+  File* data_;
+  int64_t first_frame_, header_size_, end_;
+  ReadWindow window_;
+  std::array<uint8_t, kFrameHeaderSize> copy_;
+  std::span<const uint8_t> held_;
+  uint64_t held_at_ = 0;
+};
+
+}  // namespace
+
 void FreeTable::Load(const FrameStore& frames, int32_t first_free) {
   std::fill_n(slots_.get(), kFreeTableSize, Slot{});
   loaded_ = true;
+  MetFrames met;
+  FreeChainReader chain(frames.files());
   size_t n = 0;
   for (int32_t p = first_free; p != 0 && n < kFreeTableSize;) {
-    SquishFrameHeader header;
-    if (!frames.ReadSound(p, kFrameTypeFree, &header).ok()) break;
+    int32_t length = 0, next = 0;
+    if (!chain.Read(p, &length, &next)) break;
     // A chain that comes back to a frame already met is a loop.
-    if (std::any_of(slots_.get(), slots_.get() + n,
-                    [p](const Slot& s) { return s.offset == p; })) {
-      break;
-    }
-    slots_[n++] = Slot{p, header.FrameLength};
-    p = header.NextFrame;
+    if (!met.Insert(p)) break;
+    slots_[n++] = Slot{p, length};
+    p = next;
   }
   used_ = static_cast<uint16_t>(n);
 }

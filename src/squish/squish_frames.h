@@ -36,6 +36,7 @@ class FrameStore {
   // Read, then checked sound for a chain of the given type.
   Status ReadSound(int64_t offset, uint16_t type,
                    SquishFrameHeader* header) const;
+  const SquishFiles& files() const { return files_; }
   // Reads and checks both neighbours of the frame at offset (whose header
   // is given). A frame linked to itself, or whose neighbours are one
   // frame, is a damaged chain.
@@ -84,7 +85,10 @@ class FreeTable {
     int32_t length = 0;
   };
   // Fills the slots from the free chain, stopping at the first frame that
-  // is not a sound free frame or that was met before.
+  // is not a sound free frame or that was met before. Linear in the frames
+  // read: the frames met are kept in a hash set, and the headers are read
+  // through a window of the data file, as free frames often lie close
+  // together (the lock is held; nothing is written meanwhile).
   void Load(const FrameStore& frames, int32_t first_free);
 
   std::unique_ptr<Slot[]> slots_;

@@ -1,6 +1,7 @@
 #include "squish/squish_index.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -18,13 +19,18 @@ Status NoTable(std::string_view why) {
 
 bool SquishIndex::Reserve(uint16_t capacity) {
   if (table_ != nullptr && capacity_ >= capacity) return true;
-  std::unique_ptr<SquishIndexEntry[]> table(new (std::nothrow)
-                                                SquishIndexEntry[capacity]);
+  std::unique_ptr<SquishIndexEntry[], RawDelete> table(
+      static_cast<SquishIndexEntry*>(::operator new[](
+          sizeof(SquishIndexEntry) * capacity, std::nothrow)));
   std::unique_ptr<uint8_t[]> image(
       new (std::nothrow) uint8_t[size_t{capacity} * kIndexEntrySize]);
   if (table == nullptr || image == nullptr) return false;
   if (table_ != nullptr) {
-    std::copy_n(table_.get(), count_, table.get());
+    // Only the entries written so far: the others are the image's.
+    const uint16_t decoded = std::min(decoded_, changed_from_);
+    std::copy_n(table_.get(), decoded, table.get());
+    std::copy(table_.get() + changed_from_, table_.get() + count_,
+              table.get() + changed_from_);
     std::copy_n(image_.get(), image_size_, image.get());
   }
   table_ = std::move(table);
@@ -41,6 +47,8 @@ void SquishIndex::Drop() {
 
 Status SquishIndex::Read(File* file, const std::string& name) {
   count_ = 0;
+  changed_from_ = 0;
+  decoded_ = 0;
   image_size_ = 0;
   file_size_ = 0;
   if (file == nullptr) {
@@ -68,9 +76,9 @@ Status SquishIndex::Read(File* file, const std::string& name) {
   image_size_ = got;
   file_size_ = std::max<uint64_t>(size, got);
   count_ = static_cast<uint16_t>(got / kIndexEntrySize);
-  for (uint16_t k = 0; k < count_; ++k) {
-    table_[k] = DecodeIndexEntry(image.data() + k * kIndexEntrySize);
-  }
+  // Nothing is decoded yet: a post uses none of the entries read.
+  changed_from_ = count_;
+  decoded_ = 0;
   // Entries beyond the table were not loaded: nothing may rewrite the file.
   read_status_ = file_size_ > got
                      ? Status(StatusCode::kWriteFailed, kNoIndexTable,
@@ -93,32 +101,37 @@ Status SquishIndex::Write(Change& change, File* file, int32_t message_count,
                            " holds " + std::to_string(count_));
   }
   const size_t n = size_t(message_count);
-  std::vector<uint8_t> bytes(n * kIndexEntrySize);
-  for (size_t k = 0; k < n; ++k) {
-    EncodeIndexEntry(table_[k], bytes.data() + k * kIndexEntrySize);
-  }
-  // Entries that the file already holds as they are need no write.
-  size_t same = 0;
+  // Entries the file already holds as they are need no write; those
+  // before changed_from_ are known to be so without a look.
   const size_t held = std::min(n, image_size_ / kIndexEntrySize);
-  while (same < held &&
-         std::memcmp(bytes.data() + same * kIndexEntrySize,
-                     image_.get() + same * kIndexEntrySize, kIndexEntrySize) == 0) {
-    ++same;
+  size_t same = std::min<size_t>(changed_from_, held);
+  std::array<uint8_t, kIndexEntrySize> entry;
+  for (; same < held; ++same) {
+    EncodeIndexEntry(Entry(same), entry.data());
+    if (std::memcmp(entry.data(), image_.get() + same * kIndexEntrySize,
+                    kIndexEntrySize) != 0) {
+      break;
+    }
+  }
+  const size_t at = same * kIndexEntrySize;
+  const size_t total = n * kIndexEntrySize;
+  std::vector<uint8_t> bytes(total - at);
+  for (size_t k = same; k < n; ++k) {
+    EncodeIndexEntry(Entry(k), bytes.data() + (k - same) * kIndexEntrySize);
   }
   // Entries first, then the cut: the file is never without its entries.
   // The file holds what was read under the lock: the image is its bytes.
   const std::span<const uint8_t> image(image_.get(), image_size_);
   if (same < n) {
-    const size_t at = same * kIndexEntrySize;
-    Status s = change.Overwrite(*file, at, std::span(bytes).subspan(at),
-                                image.subspan(at, std::min(image.size() - at,
-                                                           bytes.size() - at)));
+    Status s = change.Overwrite(
+        *file, at, bytes,
+        image.subspan(at, std::min(image.size() - at, bytes.size())));
     if (!s.ok()) return s;
   }
-  if (file_size_ > bytes.size()) {
-    Status s = change.Truncate(*file, bytes.size(),
+  if (file_size_ > total) {
+    Status s = change.Truncate(*file, total,
                                file_size_ == image.size()
-                                   ? image.subspan(bytes.size())
+                                   ? image.subspan(total)
                                    : std::span<const uint8_t>());
     if (!s.ok()) {
       return Status(StatusCode::kWriteFailed, kIndexSeekFailed,
@@ -133,19 +146,37 @@ uint16_t SquishIndex::Entries(int32_t message_count) const {
   return static_cast<uint16_t>(std::min<int64_t>(message_count, count_));
 }
 
+SquishIndexEntry& SquishIndex::Entry(size_t i) const {
+  if (i >= changed_from_) return table_[i];
+  // Entries are decoded in order, so that a walk decodes each once.
+  for (; decoded_ <= i; ++decoded_) {
+    table_[decoded_] =
+        DecodeIndexEntry(image_.get() + size_t{decoded_} * kIndexEntrySize);
+  }
+  return table_[i];
+}
+
+void SquishIndex::ChangeFrom(uint16_t from) {
+  if (from >= changed_from_) return;
+  if (changed_from_ > 0) Entry(changed_from_ - 1u);
+  changed_from_ = from;
+}
+
 const SquishIndexEntry* SquishIndex::At(int64_t k, int32_t message_count) const {
   if (k < 1 || k > Entries(message_count)) return nullptr;
-  return &table_[k - 1];
+  return &Entry(size_t(k - 1));
 }
 
 SquishIndexEntry* SquishIndex::MutableAt(int64_t k, int32_t message_count) {
   if (k < 1 || k > Entries(message_count)) return nullptr;
+  ChangeFrom(static_cast<uint16_t>(k - 1));
   return &table_[k - 1];
 }
 
 uint16_t SquishIndex::FindUid(int32_t uid, int32_t message_count) const {
-  for (uint16_t k = 1; k <= Entries(message_count); ++k) {
-    if (table_[k - 1].Uid == uid) return k;
+  const uint16_t entries = Entries(message_count);
+  for (uint16_t k = 1; k <= entries; ++k) {
+    if (Entry(k - 1u).Uid == uid) return k;
   }
   return 0;
 }
@@ -158,19 +189,28 @@ bool SquishIndex::Grow() {
 }
 
 void SquishIndex::Remove(uint16_t k) {
+  ChangeFrom(k - 1u);
   std::copy(table_.get() + k, table_.get() + count_, table_.get() + k - 1);
   --count_;
 }
 
-std::vector<SquishIndexEntry> SquishIndex::Snapshot() const {
-  if (table_ == nullptr) return {};
-  return std::vector<SquishIndexEntry>(table_.get(), table_.get() + count_);
+SquishIndex::Mark SquishIndex::Snapshot() const {
+  Mark mark{count_, changed_from_, {}};
+  if (table_ != nullptr) {
+    mark.entries.assign(table_.get() + changed_from_, table_.get() + count_);
+  }
+  return mark;
 }
 
-void SquishIndex::Restore(const std::vector<SquishIndexEntry>& entries) {
-  if (table_ == nullptr) return;
-  std::copy(entries.begin(), entries.end(), table_.get());
-  count_ = static_cast<uint16_t>(entries.size());
+void SquishIndex::Restore(const Mark& mark) {
+  if (table_ == nullptr || mark.count > capacity_) return;
+  // Entries changed since the mark that were the image's then are decoded
+  // again from it; those changed before it come back from the mark.
+  decoded_ = std::min(decoded_, changed_from_);
+  std::copy(mark.entries.begin(), mark.entries.end(),
+            table_.get() + mark.changed_from);
+  count_ = mark.count;
+  changed_from_ = mark.changed_from;
 }
 
 }  // namespace drayline::squish

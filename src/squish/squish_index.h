@@ -6,6 +6,13 @@
 // back writes only the entries that differ from the file: the file ends
 // byte for byte as if the whole table had been written.
 //
+// The cost of a change does not grow with the index: a read is one read
+// of the file and decodes nothing; an entry is decoded when it is first
+// used, and the table knows from which entry on it may differ from the
+// file, so that a write compares and encodes only from there and a mark
+// copies only the entries from there on (a post: none, then the one
+// appended).
+//
 // Entry k is counted from 1. The entries that may be used are those the
 // control record counts and the file held (Entries); nothing reads or
 // writes the table outside them. Memory is obtained without exceptions: a
@@ -14,6 +21,7 @@
 #ifndef DRAYLINE_SQUISH_SQUISH_INDEX_H_
 #define DRAYLINE_SQUISH_SQUISH_INDEX_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +47,15 @@ class SquishIndex {
   Status Write(Change& change, File* file, int32_t message_count,
                const std::string& name) const;
 
+  // What the table was at a point, to go back to it (Restore): the count
+  // and the entries that may differ from the file. Only valid until the
+  // next Read.
+  struct Mark {
+    uint16_t count = 0;
+    uint16_t changed_from = 0;
+    std::vector<SquishIndexEntry> entries;  // changed_from..count-1
+  };
+
   // The status of the last Read: ok when the whole file was loaded.
   const Status& read_status() const { return read_status_; }
   bool present() const { return table_ != nullptr; }
@@ -53,7 +70,10 @@ class SquishIndex {
   uint16_t FindUid(int32_t uid, int32_t message_count) const;
 
   // Forgets the entries from n on (n <= count()).
-  void KeepFirst(uint16_t n) { count_ = n; }
+  void KeepFirst(uint16_t n) {
+    count_ = n;
+    changed_from_ = std::min(changed_from_, n);
+  }
   // Makes room for one more entry (growing by 100, up to 5200); false when
   // the table is full or its memory cannot be had.
   bool Grow();
@@ -62,17 +82,34 @@ class SquishIndex {
   // Removes entry k (1..count()), closing the gap.
   void Remove(uint16_t k);
 
-  std::vector<SquishIndexEntry> Snapshot() const;
-  void Restore(const std::vector<SquishIndexEntry>& entries);
+  Mark Snapshot() const;
+  void Restore(const Mark& mark);
 
  private:
   bool Reserve(uint16_t capacity);
   void Drop();
+  // Entry at 0-based position i, decoded from the image when not yet.
+  SquishIndexEntry& Entry(size_t i) const;
+  // Entries from `from` on may now differ from the file: those between it
+  // and the old mark are decoded first, as they stop being the image's.
+  void ChangeFrom(uint16_t from);
 
-  std::unique_ptr<SquishIndexEntry[]> table_;
+  // The table's memory is not initialised: an entry is an aggregate that
+  // comes to life as it is written, and none is read before (entries are
+  // decoded, appended or put back first). A table of 5200 entries is so
+  // had for the cost of the allocation, at every open.
+  struct RawDelete {
+    void operator()(SquishIndexEntry* p) const { ::operator delete[](p); }
+  };
+  std::unique_ptr<SquishIndexEntry[], RawDelete> table_;
   std::unique_ptr<uint8_t[]> image_;  // the file's bytes as last read
   uint16_t capacity_ = 0;
   uint16_t count_ = 0;       // entries loaded or added
+  // Entries before changed_from_ are the image's, unchanged; of those the
+  // first decoded_ are in the table. From changed_from_ on the table holds
+  // every entry. decoded_ may pass changed_from_.
+  uint16_t changed_from_ = 0;
+  mutable uint16_t decoded_ = 0;
   size_t image_size_ = 0;    // bytes of image_ that the file held
   uint64_t file_size_ = 0;   // the file's length as last read
   Status read_status_ = Status(StatusCode::kNotOpen, io::kNotOpen, "not read");

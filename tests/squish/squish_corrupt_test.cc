@@ -204,6 +204,22 @@ TEST_F(SquishCorruptTest, LoopsInTheFreeChain) {
   Patch(256 + kFhNextFrame, 0);
   Patch(256 + kFhPrevFrame, 256);
   EXPECT_EQ(PostExpectingRefusal(), kDamagedBase);
+
+  // A longer loop: the last of three free frames links back to the first.
+  // The free list stops where the chain comes back, and a post too long
+  // for the free frames is appended.
+  BuildBase(path_, 5, 100, /*max_msgs=*/3);
+  auto base = NewSquishMessageBase(&clock_);
+  base->SetPath(path_);
+  ASSERT_TRUE(base->OpenBase());
+  ASSERT_EQ(Post(*base, "All", {"frees three"}), 0);
+  const std::vector<int32_t> free = {256, 256 + kStride, 256 + 2 * kStride};
+  ASSERT_EQ(ReadBase(path_).free_frames, free);
+  Patch(kBhMaxMessages, 0);
+  Patch(free[2] + kFhNextFrame, free[0]);
+  const int32_t end = ReadBase(path_).header.EndFrame;
+  ASSERT_EQ(Post(*base, "All", {std::string(400, 'L')}), 0);
+  EXPECT_EQ(ReadBase(path_).messages.back().offset, end);
 }
 
 TEST_F(SquishCorruptTest, DeletingADamagedOldestMessage) {
