@@ -15,6 +15,7 @@
 #define DRAYLINE_MESSAGE_H_
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,6 +64,9 @@ struct Message {
   int32_t reply_to = 0, reply_first = 0, reply_next = 0;
   std::array<int32_t, 9> replies{};
   std::string text;  // the stored text bytes
+  // The text's length as GetTextLength answers it (as the header says,
+  // also when the text itself is not read).
+  int32_t text_length = 0;
 
   bool Has(AttributeBit bit) const {
     return attributes & (uint32_t{1} << static_cast<unsigned>(bit));
@@ -82,10 +86,20 @@ std::string FormatAddress(const NetAddress& addr);
 // ":" or no "/".
 bool ParseAddress(std::string_view text, NetAddress* addr);
 
-// Walks a base's messages, first to last, reading each into a reused value.
+// What a walk reads of each message: all of it, or its header only (the
+// fields but the text, which is then left empty: a listing reads no text).
+enum class ReadParts : uint8_t { kWhole, kHeader };
+
+// Walks a base's messages, first to last, reading each into a reused value
+// (its strings keep their capacity from one message to the next). The walk
+// starts at the first message numbered first or higher. Between two calls
+// of Next the base's cursor stands on the message last read, so the 93
+// operations (BeginTextRead, say) read that message.
 class MessageIterator {
  public:
-  explicit MessageIterator(MessageBase* base) : base_(base) {}
+  explicit MessageIterator(MessageBase* base, ReadParts parts = ReadParts::kWhole,
+                           int32_t first = INT32_MIN)
+      : base_(base), first_(first), parts_(parts) {}
   // The next message into *out; false at the end or on a failure (then
   // status() says which).
   bool Next(Message* out);
@@ -93,6 +107,8 @@ class MessageIterator {
 
  private:
   MessageBase* base_;
+  int32_t first_;
+  ReadParts parts_;
   bool started_ = false;
   Status status_;
 };
@@ -107,7 +123,9 @@ class Base {
                                             BaseFormat format, Status* status);
 
   BaseFormat format() const { return format_; }
-  MessageIterator Messages() { return MessageIterator(base_.get()); }
+  MessageIterator Messages(ReadParts parts = ReadParts::kWhole) {
+    return MessageIterator(base_.get(), parts);
+  }
   // Reads message number into *out.
   Status Read(int32_t number, Message* out);
   // Stores m as a new message: its number is ignored, its dates are kept
@@ -118,6 +136,9 @@ class Base {
   Status Delete(int32_t number);
   Status GetLastRead(int32_t user, int32_t* number);
   Status SetLastRead(int32_t user, int32_t number);
+  // Reads the header of the message Raw()'s cursor stands on (a search
+  // step's match, say) into *out, its text left empty; the cursor stays.
+  Status ReadLoadedHeader(Message* out);
   // The 93 operations, for what this facade does not cover.
   MessageBase& Raw() { return *base_; }
 

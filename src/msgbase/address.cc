@@ -20,6 +20,15 @@ std::string_view Range(std::string_view text, size_t from, size_t to) {
 }
 
 uint16_t Number(std::string_view text) {
+  // Plain digits, as nearly every stored address holds, are read at once:
+  // a listing reads an address for every JAM header. Nine digits stay
+  // below StrToInt's limit, so the answer is the same.
+  if (!text.empty() && text.size() <= 9 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    uint32_t value = 0;
+    for (char c : text) value = value * 10 + static_cast<uint32_t>(c - '0');
+    return static_cast<uint16_t>(value);
+  }
   return static_cast<uint16_t>(StrToInt(text));
 }
 

@@ -7,7 +7,6 @@
 
 #include "drayline/message.h"
 
-#include <limits>
 #include <string>
 #include <utility>
 
@@ -52,6 +51,7 @@ Status LoadHeader(EngineMessageBase& base, Message* out) {
   out->reply_first = h.first_reply;
   out->reply_next = base.GetNextReply();
   out->replies = h.replies;
+  out->text_length = h.text_length;
   return Status();
 }
 
@@ -122,21 +122,26 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 bool MessageIterator::Next(Message* out) {
-  EngineMessageBase* base = Layer(base_);
-  if (base == nullptr) {
+  // The layer is looked up once: a listing calls this for every message.
+  if (!started_ && Layer(base_) == nullptr) {
     status_ = NotThisLibrarys();
     return false;
   }
+  auto* base = static_cast<EngineMessageBase*>(base_);
   if (started_) {
     base->SeekNext();
   } else {
-    base->SeekFirst(std::numeric_limits<int32_t>::min());
+    base->SeekFirst(first_);
     started_ = true;
   }
   status_ = base->StepStatus();
   if (!status_.ok() || !base->SeekFound()) return false;
   status_ = LoadHeader(*base, out);
-  if (status_.ok()) status_ = LoadText(*base, out);
+  if (status_.ok() && parts_ == ReadParts::kWhole) {
+    status_ = LoadText(*base, out);
+  } else {
+    out->text.clear();
+  }
   return status_.ok();
 }
 
@@ -203,6 +208,13 @@ Status Base::Delete(int32_t number) {
   if (!s.ok()) return s;
   base->DeleteMessage();
   return base->StepStatus();
+}
+
+Status Base::ReadLoadedHeader(Message* out) {
+  EngineMessageBase* base = Layer(base_.get());
+  if (base == nullptr) return NotThisLibrarys();
+  out->text.clear();
+  return LoadHeader(*base, out);
 }
 
 Status Base::GetLastRead(int32_t user, int32_t* number) {

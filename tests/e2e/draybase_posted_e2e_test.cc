@@ -60,9 +60,17 @@ TEST_F(DraybasePostedTest, ListShowsWhatWasPosted) {
   ASSERT_EQ(lines.size(), 4u) << list.out;
   EXPECT_EQ(lines[0].substr(0, 24), "Num  Date     Time   Fro");
   EXPECT_TRUE(PostedAt(lines[1].substr(5, 8), lines[1].substr(14, 5))) << lines[1];
-  EXPECT_EQ(lines[1].substr(0, 5) + lines[1].substr(19), "  1    Sysop  All    Welcome   L");
-  EXPECT_EQ(lines[2].substr(0, 5) + lines[2].substr(19), "  2    Ann    Sysop  A note    L");
-  EXPECT_EQ(lines[3].substr(0, 5) + lines[3].substr(19), "  3    Bob    sysop  Hi there  L");
+  // Number, then (after the date and time) names in 20 columns, the
+  // subject in 34, the letters.
+  auto row = [](const std::string& n, std::string from, std::string to, std::string subject) {
+    from.resize(20, ' ');
+    to.resize(20, ' ');
+    subject.resize(34, ' ');
+    return "  " + n + "    " + from + "  " + to + "  " + subject + "  L";
+  };
+  EXPECT_EQ(lines[1].substr(0, 5) + lines[1].substr(19), row("1", "Sysop", "All", "Welcome"));
+  EXPECT_EQ(lines[2].substr(0, 5) + lines[2].substr(19), row("2", "Ann", "Sysop", "A note"));
+  EXPECT_EQ(lines[3].substr(0, 5) + lines[3].substr(19), row("3", "Bob", "sysop", "Hi there"));
 
   RunResult json = Draybase("list msgs/general --json");
   ASSERT_EQ(json.status, 0);

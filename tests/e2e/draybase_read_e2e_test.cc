@@ -3,6 +3,10 @@
 // their exit statuses, and what reaches standard output and error.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <random>
 #include <regex>
@@ -10,8 +14,11 @@
 #include <vector>
 
 #include "drayline/message_base.h"
+#include "jam/jam_test_files.h"
 #include "support/env.h"
 #include "test_util.h"
+
+extern char** environ;
 
 namespace drayline {
 namespace {
@@ -82,16 +89,41 @@ class DraybaseReadTest : public ::testing::Test {
   std::string base_;
 };
 
-TEST_F(DraybaseReadTest, ListShowsEveryMessageInAlignedColumns) {
+TEST_F(DraybaseReadTest, ListShowsEveryMessageInFixedColumns) {
   StoreSample();
+  // Names are cut at 20 characters and subjects at 34; a control
+  // character shows as '?'.
+  Store({{"Christopher Kowalczyk-Smith", "All", "A subject longer than its column of the listing",
+          {"x"}},
+         {"Tab\tby", "All", "Bell\a", {"x"}}});
   Outcome o = Run("list " + Q(base_) + " --charset raw");
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(o.out,
-            "Num  Date     Time   From   To     Subject                 Attr\n"
-            "  1  06-15-01 14:30  Sysop  All    Hello                   L\n"
-            "  2  06-15-01 14:30  Ann    Sysop  Private word            LP\n"
-            "  3  06-15-01 14:30  Bob    sysop  Re: \"quotes\" \\ and \xe9t\xe9  L\n");
+            "Num  Date     Time   From                  To                    Subject"
+            "                             Attr\n"
+            "  1  06-15-01 14:30  Sysop                 All                   Hello"
+            "                               L\n"
+            "  2  06-15-01 14:30  Ann                   Sysop                 Private word"
+            "                        LP\n"
+            "  3  06-15-01 14:30  Bob                   sysop                 "
+            "Re: \"quotes\" \\ and \xe9t\xe9              L\n"
+            "  4  06-15-01 14:30  Christopher Kowalczy  All                   "
+            "A subject longer than its column o  L\n"
+            "  5  06-15-01 14:30  Tab?by                All                   Bell?"
+            "                               L\n");
+  // Decoded, a name is cut and padded by characters, not bytes: the
+  // attribute letters stay in their column.
+  Store({{std::string(22, '\x9a'), "All",
+          "\xe9", {"x"}}});
+  const std::string decoded = Run("list " + Q(base_)).out;
+  const size_t last = decoded.rfind("\n  6 ");
+  ASSERT_NE(last, std::string::npos) << decoded;
+  std::string cut;  // 20 of the 22 U+00DC, CP437's 0x9a
+  for (int i = 0; i < 20; ++i) cut += "\u00dc";
+  EXPECT_EQ(decoded.substr(last + 1), "  6  06-15-01 14:30  " + cut + "  All" +
+                                          std::string(17, ' ') + "  \u0398" +
+                                          std::string(33, ' ') + "  L\n");
 }
 
 TEST_F(DraybaseReadTest, ListJson) {
@@ -115,6 +147,50 @@ TEST_F(DraybaseReadTest, ListJson) {
   base_ = dir_ / "empty";
   Store({});
   EXPECT_EQ(Run("list " + Q(base_) + " --json").out, "[]\n");
+}
+
+// The peak resident memory, in KiB, of draybase run with args (standard
+// output to /dev/null); -1 when it did not exit with status 0.
+long PeakKib(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {DRAYBASE_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int status = -1;
+  struct rusage usage = {};
+  if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) == 0) {
+    wait4(pid, &status, 0, &usage);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+TEST_F(DraybaseReadTest, ListingsHoldTheSameMemoryWhateverTheSizeOfTheBase) {
+  // Two bases of the same messages, one twenty times the other: a listing
+  // that kept its rows would hold megabytes more for the larger.
+  for (const auto& [name, count] : {std::pair{"small", 2000}, std::pair{"large", 40000}}) {
+    jamtest::JamFiles files;
+    jamtest::TestMessage m;
+    m.subject = std::string(60, 's');
+    for (int i = 0; i < count; ++i) files.Add(m);
+    files.Write(dir_ / name);
+  }
+  for (const Strings& args : {Strings{"list"}, Strings{"list", "--json"}, Strings{"mail"}}) {
+    long peak[2] = {};
+    for (int i = 0; i < 2; ++i) {
+      Strings argv = args;
+      argv.insert(argv.begin() + 1, dir_ / (i == 0 ? "small" : "large"));
+      if (args[0] == "mail") argv.push_back("All");
+      peak[i] = PeakKib(argv);
+      ASSERT_GT(peak[i], 0) << args[0];
+    }
+    EXPECT_LT(peak[1] - peak[0], 2048) << args[0] << (args.size() > 1 ? " --json" : "");
+  }
 }
 
 TEST_F(DraybaseReadTest, ShowHeaderAndWrappedText) {
@@ -153,7 +229,9 @@ TEST_F(DraybaseReadTest, MailFindsUnreceivedMail) {
   EXPECT_EQ(o.out, "[\n  2,\n  3\n]\n");
   Outcome alias = Run("mail " + Q(base_) + " Nobody ALL");
   ASSERT_EQ(alias.status, 0);
-  EXPECT_NE(alias.out.find("  1  06-15-01 14:30  Sysop  All"), std::string::npos);
+  EXPECT_NE(alias.out.find("\n  1  06-15-01 14:30  Sysop" + std::string(15, ' ') + "  All  "),
+            std::string::npos)
+      << alias.out;
   EXPECT_EQ(Run("mail " + Q(base_) + " Nobody --json").out, "[]\n");
 }
 

@@ -281,6 +281,40 @@ TEST_P(MessageBaseTest, TheFacadeStoresAndReadsMessagesAsValues) {
   EXPECT_EQ(last, 2);
 }
 
+TEST_P(MessageBaseTest, AHeaderOnlyWalkReadsEverythingButTheText) {
+  Status status;
+  std::unique_ptr<Base> base = Base::OpenOrCreate(path_, GetParam(), &status);
+  ASSERT_NE(base, nullptr) << status.text();
+  Message m;
+  m.from = "Sysop";
+  m.subject = "First";
+  m.text = "twelve bytes";
+  for (const char* to : {"All", "Ann", "Bob"}) {
+    m.to = to;
+    ASSERT_TRUE(base->Store(m).ok());
+  }
+  // From the second message on; the previous message's text never stays.
+  Message read;
+  read.text = "left over";
+  std::vector<std::string> seen;
+  for (MessageIterator it(&base->Raw(), ReadParts::kHeader, 2); it.Next(&read);) {
+    EXPECT_EQ(read.text, "");
+    EXPECT_EQ(read.text_length, 12);
+    EXPECT_EQ(read.subject, "First");
+    seen.push_back(read.to);
+  }
+  EXPECT_EQ(seen, (Lines{"Ann", "Bob"}));
+  // The header of a search's match, read where the cursor stands.
+  MessageBase& raw = base->Raw();
+  raw.SeekFirstForUser("Bob", "");
+  ASSERT_TRUE(raw.ForUserFound());
+  ASSERT_TRUE(base->ReadLoadedHeader(&read).ok());
+  EXPECT_EQ(read.number, 3);
+  EXPECT_EQ(read.to, "Bob");
+  raw.SeekNextForUser();
+  EXPECT_FALSE(raw.ForUserFound());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothFormats, MessageBaseTest,
                          testing::Values(BaseFormat::kJam, BaseFormat::kSquish),
                          FormatName);

@@ -1,53 +1,158 @@
 #include "draybase/json.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <utility>
 
 namespace draybase {
 
-std::string JsonString(std::string_view text, JsonText kind) {
+namespace {
+
+// Whether byte b is written as it is inside a JSON string of kind.
+bool Plain(unsigned char b, JsonText kind) {
+  return b >= 32 && b != '"' && b != '\\' && (b < 128 || kind == JsonText::kUtf8);
+}
+
+char* PutEscape(unsigned char b, char* p) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (char ch : text) {
-    const auto b = static_cast<unsigned char>(ch);
-    switch (b) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (b < 32 || (b > 127 && kind == JsonText::kBytes)) {
-          out += "\\u00";
-          out += kHex[b >> 4];
-          out += kHex[b & 15];
-        } else {
-          out += ch;
-        }
-    }
+  *p++ = '\\';
+  switch (b) {
+    case '"': *p++ = '"'; break;
+    case '\\': *p++ = '\\'; break;
+    case '\n': *p++ = 'n'; break;
+    case '\r': *p++ = 'r'; break;
+    case '\t': *p++ = 't'; break;
+    default:
+      for (char c : {'u', '0', '0', kHex[b >> 4], kHex[b & 15]}) *p++ = c;
   }
-  return out + "\"";
+  return p;
+}
+
+// Writes value as at least width decimal digits (printf's %0*u).
+char* PutDigits(unsigned value, size_t width, char* p) {
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const auto size = static_cast<size_t>(end - digits);
+  for (size_t i = size; i < width; ++i) *p++ = '0';
+  std::memcpy(p, digits, size);
+  return p + size;
+}
+
+// Writes two digits of a value below 100.
+char* PutTwo(unsigned value, char* p) {
+  p[0] = static_cast<char>('0' + value / 10);
+  p[1] = static_cast<char>('0' + value % 10);
+  return p + 2;
+}
+
+}  // namespace
+
+char* PutJsonString(std::string_view text, JsonText kind, char* p) {
+  *p++ = '"';
+  // Runs of bytes that need no escape go in whole.
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (Plain(b, kind)) continue;
+    std::memcpy(p, text.data() + run, i - run);
+    p = PutEscape(b, p + (i - run));
+    run = i + 1;
+  }
+  std::memcpy(p, text.data() + run, text.size() - run);
+  p += text.size() - run;
+  *p++ = '"';
+  return p;
+}
+
+void AppendJsonString(std::string_view text, JsonText kind, std::string* out) {
+  // Runs of bytes that need no escape go in whole; an escape takes at most
+  // six bytes.
+  out->push_back('"');
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (Plain(b, kind)) continue;
+    char escape[6];
+    out->append(text.data() + run, i - run);
+    out->append(escape, static_cast<size_t>(PutEscape(b, escape) - escape));
+    run = i + 1;
+  }
+  out->append(text.data() + run, text.size() - run);
+  out->push_back('"');
+}
+
+std::string JsonString(std::string_view text, JsonText kind) {
+  std::string out;
+  AppendJsonString(text, kind, &out);
+  return out;
+}
+
+char* PutJsonLocalTime(const drayline::LocalDateTime& t, char* p) {
+  if (t == drayline::LocalDateTime()) return std::copy_n("null", 4, p);
+  *p++ = '"';
+  const std::pair<char, unsigned> rest[] = {
+      {'-', t.month}, {'-', t.day}, {'T', t.hour}, {':', t.minute}, {':', t.second}};
+  if (t.year < 10000) {
+    p = PutTwo(t.year % 100u, PutTwo(t.year / 100u, p));
+  } else {
+    p = PutDigits(t.year, 4, p);
+  }
+  for (const auto& [separator, value] : rest) {
+    *p++ = separator;
+    p = value < 100 ? PutTwo(value, p) : PutDigits(value, 2, p);
+  }
+  *p++ = '"';
+  return p;
+}
+
+void AppendJsonLocalTime(const drayline::LocalDateTime& t, std::string* out) {
+  const size_t start = out->size();
+  out->resize(start + kJsonTimeRoom);
+  char* end = PutJsonLocalTime(t, out->data() + start);
+  out->resize(static_cast<size_t>(end - out->data()));
 }
 
 std::string JsonLocalTime(const drayline::LocalDateTime& t) {
-  if (t == drayline::LocalDateTime()) return "null";
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "\"%04u-%02u-%02uT%02u:%02u:%02u\"", unsigned{t.year},
-                unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
-                unsigned{t.second});
-  return buf;
+  std::string out;
+  AppendJsonLocalTime(t, &out);
+  return out;
+}
+
+void AppendDecimal(int64_t number, std::string* out) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out->append(digits, static_cast<size_t>(end - digits));
 }
 
 void JsonObject::Key(std::string_view key) {
-  if (body_.size() > 1) body_ += ", ";
-  body_ += JsonString(key) + ": ";
+  if (body_.size() > 1) body_.append(", ");
+  // Keys are the program's own names, which need no escape: each goes in
+  // with its quotes in one piece.
+  if (std::all_of(key.begin(), key.end(),
+                  [](char c) { return Plain(static_cast<unsigned char>(c), JsonText::kBytes); })) {
+    body_.push_back('"');
+    body_.append(key).append("\": ");
+    return;
+  }
+  AppendJsonString(key, JsonText::kBytes, &body_);
+  body_.append(": ");
 }
 
 JsonObject& JsonObject::AddString(std::string_view key, std::string_view text) {
-  return AddRaw(key, JsonString(text, strings_));
+  return AddString(key, text, strings_);
+}
+
+JsonObject& JsonObject::AddString(std::string_view key, std::string_view text, JsonText kind) {
+  Key(key);
+  AppendJsonString(text, kind, &body_);
+  return *this;
 }
 
 JsonObject& JsonObject::AddNumber(std::string_view key, int64_t number) {
-  return AddRaw(key, std::to_string(number));
+  Key(key);
+  AppendDecimal(number, &body_);
+  return *this;
 }
 
 JsonObject& JsonObject::AddBool(std::string_view key, bool value) {
@@ -56,17 +161,22 @@ JsonObject& JsonObject::AddBool(std::string_view key, bool value) {
 
 JsonObject& JsonObject::AddRaw(std::string_view key, std::string_view value) {
   Key(key);
-  body_ += value;
+  body_.append(value);
   return *this;
 }
 
 std::string JsonArray(const std::vector<std::string>& elements) {
   if (elements.empty()) return "[]";
-  std::string out = "[\n";
+  size_t size = 4;
+  for (const std::string& e : elements) size += e.size() + 4;
+  std::string out;
+  out.reserve(size);
+  out.append("[\n");
   for (size_t i = 0; i < elements.size(); ++i) {
-    out += "  " + elements[i] + (i + 1 < elements.size() ? ",\n" : "\n");
+    out.append("  ").append(elements[i]).append(i + 1 < elements.size() ? ",\n" : "\n");
   }
-  return out + "]";
+  out.push_back(']');
+  return out;
 }
 
 }  // namespace draybase

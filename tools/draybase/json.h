@@ -25,17 +25,35 @@ enum class JsonText : uint8_t {
 };
 
 std::string JsonString(std::string_view text, JsonText kind = JsonText::kBytes);
+// Appends JsonString(text, kind) to *out.
+void AppendJsonString(std::string_view text, JsonText kind, std::string* out);
+// Writes JsonString(text, kind) at p, which has room for
+// JsonStringRoom(text) bytes; answers the end of what it wrote.
+char* PutJsonString(std::string_view text, JsonText kind, char* p);
+constexpr size_t JsonStringRoom(std::string_view text) { return 2 + 6 * text.size(); }
 
 // "2026-12-07T16:52:00" (ISO 8601, local time, no zone) in quotes; null
 // for a time that is all zero (none stored).
 std::string JsonLocalTime(const drayline::LocalDateTime& t);
+// Appends JsonLocalTime(t) to *out.
+void AppendJsonLocalTime(const drayline::LocalDateTime& t, std::string* out);
+// Writes JsonLocalTime(t) at p, which has room for kJsonTimeRoom bytes;
+// answers the end of what it wrote.
+constexpr size_t kJsonTimeRoom = 48;
+char* PutJsonLocalTime(const drayline::LocalDateTime& t, char* p);
+// Appends number in decimal to *out.
+void AppendDecimal(int64_t number, std::string* out);
 
 // An object written key by key, in the order the keys are added. Its
 // strings are of the kind given when it is made.
 class JsonObject {
  public:
-  explicit JsonObject(JsonText strings = JsonText::kBytes) : strings_(strings) {}
+  explicit JsonObject(JsonText strings = JsonText::kBytes) : strings_(strings) {
+    body_.reserve(256);  // most objects whole, without growing
+  }
   JsonObject& AddString(std::string_view key, std::string_view text);
+  // text of the kind given, whatever the object's.
+  JsonObject& AddString(std::string_view key, std::string_view text, JsonText kind);
   JsonObject& AddNumber(std::string_view key, int64_t number);
   JsonObject& AddBool(std::string_view key, bool value);
   // value is already JSON (an array, say).

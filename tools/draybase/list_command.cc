@@ -1,18 +1,29 @@
 // draybase list BASE: every message, in cursor order.
 // draybase mail BASE NAME [ALIAS]: the messages a user has not received.
+//
+// Both stream: each message's header is read into one reused value and
+// its row goes straight into the output's blocks, so that memory stays
+// the same whatever the size of the base.
 
-#include <iostream>
 #include <string>
-#include <vector>
 
 #include "draybase/arguments.h"
 #include "draybase/base_access.h"
 #include "draybase/commands.h"
-#include "draybase/json.h"
 #include "draybase/listing.h"
+#include "draybase/output.h"
 #include "draybase/text_decoding.h"
 
 namespace draybase {
+
+namespace {
+
+ListingStyle Style(const Arguments& a, bool numbers_only) {
+  if (!a.json) return ListingStyle::kPlain;
+  return numbers_only ? ListingStyle::kJsonNumbers : ListingStyle::kJson;
+}
+
+}  // namespace
 
 int RunList(CommandArgs args) {
   Arguments a;
@@ -26,23 +37,19 @@ int RunList(CommandArgs args) {
   if (opened == nullptr) return status;
   drayline::MessageBase& base = opened->Raw();
   MessageDecoder decoder(*opened, a.positional[0], charset);
-  std::vector<MessageSummary> messages;
+  BlockOutput output;
+  ListingWriter listing(Style(a, false), opened->format(), base.GetHighMsgNum(), &output);
   // A header that could not be read (damage the library saw again under
-  // the lock) ends the command: no row is made up of it.
-  for (base.SeekFirst(1); base.SeekFound(); base.SeekNext()) {
-    base.ReadHeader();
+  // the lock) ends the command: no row is made of it. The block being
+  // made is dropped; earlier blocks of a long listing have gone out.
+  drayline::Message m;
+  for (drayline::MessageIterator it(&base, drayline::ReadParts::kHeader, 1); it.Next(&m);) {
     if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
-    messages.push_back(Summarize(base));
-    decoder.Complete(&messages.back());
+    // The text is read (for its CHRS line) only when a field needs a set.
+    listing.Add(m, [&] { return decoder.CharsetOf(m.number); });
   }
   if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
-  if (a.json) {
-    std::vector<std::string> objects;
-    for (const MessageSummary& m : messages) objects.push_back(SummaryJson(m).str());
-    std::cout << JsonArray(objects) << "\n";
-  } else {
-    std::cout << ListingText(messages);
-  }
+  listing.Finish();
   return kExitOk;
 }
 
@@ -59,24 +66,22 @@ int RunMail(CommandArgs args) {
   drayline::MessageBase& base = opened->Raw();
   MessageDecoder decoder(*opened, a.positional[0], charset);
   const std::string alias = a.positional.size() > 2 ? a.positional[2] : "";
-  std::vector<MessageSummary> messages;
+  BlockOutput output;
+  ListingWriter listing(Style(a, true), opened->format(), base.GetHighMsgNum(), &output);
+  drayline::Message m;
   // The search passes over headers it cannot read and says so: checked
   // after every step, before the match's header is read again.
   for (base.SeekFirstForUser(a.positional[1], alias);
        ReadSucceeded(base, a.positional[0]) && base.ForUserFound(); base.SeekNextForUser()) {
-    base.ReadHeader();
+    opened->ReadLoadedHeader(&m);
     if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
-    messages.push_back(Summarize(base));
-    if (!a.json) decoder.Complete(&messages.back());
+    // An array of numbers shows no text: no set is needed for it.
+    listing.Add(m, [&] {
+      return a.json ? drayline::Charset::kRaw : decoder.CharsetOf(m.number);
+    });
   }
   if (!base.LastStatus().ok()) return kExitFailed;
-  if (a.json) {
-    std::vector<std::string> numbers;
-    for (const MessageSummary& m : messages) numbers.push_back(std::to_string(m.number));
-    std::cout << JsonArray(numbers) << "\n";
-  } else {
-    std::cout << ListingText(messages);
-  }
+  listing.Finish();
   return kExitOk;
 }
 

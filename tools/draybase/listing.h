@@ -1,6 +1,6 @@
 // A message's header fields as draybase shows them: a summary of the
-// loaded message, its aligned listing line and its JSON object, and the
-// terminal-safe form of stored bytes.
+// loaded message and its JSON object (show), the streamed rows of a
+// listing (list, mail), and the terminal-safe form of stored bytes.
 
 #ifndef DRAYBASE_LISTING_H_
 #define DRAYBASE_LISTING_H_
@@ -8,21 +8,22 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "draybase/json.h"
+#include "draybase/output.h"
+#include "drayline/charset.h"
+#include "drayline/message.h"
 #include "drayline/message_base.h"
 
 namespace draybase {
 
-// The header fields of one message, for listings and JSON.
+// The header fields of one message, for show.
 struct MessageSummary {
   int32_t number = 0;
   std::string from, to, subject, date, time;
   bool local = false, is_private = false, received = false, deleted = false;
   int32_t length = 0;
-  // Letters, for a listing: L local, P private, R received, S sent,
-  // C crash, K kill when sent, A file attached, F file request, D deleted.
+  // Letters, as a listing shows them (ListingWriter).
   std::string attributes;
   // Filled by MessageDecoder::Complete (text_decoding.h): whether from, to
   // and subject are UTF-8 text rather than stored bytes, and the stored
@@ -38,12 +39,78 @@ MessageSummary Summarize(drayline::MessageBase& base);
 // time, written, processed, local, private, received, deleted, length.
 JsonObject SummaryJson(const MessageSummary& summary);
 
-// Aligned listing lines under a heading line, each ending in '\n'.
-std::string ListingText(const std::vector<MessageSummary>& messages);
-
 // The bytes of s with control characters (below 32, and 127) shown as '?',
 // for a terminal; every other byte as stored.
 std::string Printable(std::string_view s);
+
+// How a listing shows its messages.
+enum class ListingStyle : uint8_t {
+  kPlain,        // a heading line, then a line per message
+  kJson,         // a JSON array of objects with SummaryJson's keys
+  kJsonNumbers,  // a JSON array of the messages' numbers
+};
+
+// Writes a listing one message at a time into out, in out's blocks; nothing
+// is kept per message.
+//
+// A plain line holds the number (right-aligned, as wide as the base's
+// highest number), the date and time texts (as wide as the format writes
+// them: 8 and 5 for JAM, 8 and 8 for Squish), the sender and recipient
+// (kNameWidth characters) and the subject (kSubjectWidth characters), each
+// padded with spaces and cut where longer, then the attribute letters: L
+// local, P private, R received, S sent, C crash, K kill when sent, A file
+// attached, F file request, D deleted. Control characters show as '?'; a
+// line ends without trailing spaces.
+class ListingWriter {
+ public:
+  static constexpr size_t kNameWidth = 20;
+  static constexpr size_t kSubjectWidth = 34;
+
+  ListingWriter(ListingStyle style, drayline::BaseFormat format, int32_t high_number,
+                BlockOutput* out);
+  ListingWriter(const ListingWriter&) = delete;
+  ListingWriter& operator=(const ListingWriter&) = delete;
+
+  // Adds m (read with its header's stored bytes). Its texts are shown in
+  // the set charset_of() answers (kRaw: the stored bytes; any other set:
+  // their UTF-8 decoding); it is asked only when a text holds bytes above
+  // 127, since ASCII reads the same in every set.
+  template <typename CharsetOf>
+  void Add(const drayline::Message& m, CharsetOf&& charset_of) {
+    if (Look(m)) {
+      AddLooked(m, drayline::Charset::kCp437);
+    } else {
+      AddLooked(m, charset_of());
+    }
+  }
+  // Ends the listing; then nothing more is added.
+  void Finish();
+
+  // One of the five texts of the message being added (date, time, from,
+  // to, subject), as shown.
+  struct Field {
+    std::string_view text;
+    bool ascii = true;  // no byte above 127 (or, shown raw: bytes count as characters)
+    bool clean = true;  // no control character
+    bool plain = true;  // no '"' or '\\', which a JSON string escapes
+    std::string decoded;  // the UTF-8 decoding, when text views it
+  };
+
+ private:
+  // Looks at m's texts; true when all are ASCII.
+  bool Look(const drayline::Message& m);
+  void AddLooked(const drayline::Message& m, drayline::Charset charset);
+  void AddPlain(const drayline::Message& m);
+  // A plain line of the looked-at texts, after number, ending in letters.
+  void AddPlain(std::string_view number, std::string_view letters);
+  void AddJson(const drayline::Message& m, bool utf8);
+
+  const ListingStyle style_;
+  BlockOutput& out_;
+  size_t number_width_ = 3, date_width_ = 8, time_width_ = 5;
+  size_t count_ = 0;
+  Field fields_[5];
+};
 
 }  // namespace draybase
 

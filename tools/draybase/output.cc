@@ -1,5 +1,6 @@
 #include "draybase/output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,19 +28,37 @@ CheckedOutput::int_type CheckedOutput::overflow(int_type ch) {
   return traits_type::not_eof(ch);
 }
 
+std::streamsize CheckedOutput::xsputn(const char* s, std::streamsize n) {
+  if (n <= epptr() - pptr()) {
+    std::copy(s, s + n, pptr());
+    pbump(static_cast<int>(n));
+    return n;
+  }
+  return Drain() && Put(s, static_cast<size_t>(n)) ? n : 0;
+}
+
 int CheckedOutput::sync() { return Drain() ? 0 : -1; }
 
 bool CheckedOutput::Drain() {
   const size_t pending = static_cast<size_t>(pptr() - pbase());
   setp(buffer_.data(), buffer_.data() + buffer_.size());
+  return Put(buffer_.data(), pending);
+}
+
+bool CheckedOutput::Put(const char* bytes, size_t size) {
   if (error_ != 0) return false;
   // Flushed at once: a failure is only known, with its errno, when stdio
   // hands the bytes to the system.
   errno = 0;
-  if (std::fwrite(buffer_.data(), 1, pending, stdout) != pending || std::fflush(stdout) != 0) {
+  if (std::fwrite(bytes, 1, size, stdout) != size || std::fflush(stdout) != 0) {
     error_ = errno != 0 ? errno : EIO;
   }
   return error_ == 0;
+}
+
+void BlockOutput::Flush() {
+  std::cout.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+  buffer_.clear();
 }
 
 int CheckedOutput::Finish(int status) {

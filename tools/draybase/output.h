@@ -8,6 +8,7 @@
 
 #include <array>
 #include <streambuf>
+#include <string>
 
 namespace draybase {
 
@@ -30,15 +31,43 @@ class CheckedOutput final : public std::streambuf {
 
  protected:
   int_type overflow(int_type ch) override;
+  // A run too long for what is left of the buffer goes out with it in one
+  // write instead of being copied in piece by piece.
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
   int sync() override;
 
  private:
   // Writes the buffered bytes; false once a write has failed.
   bool Drain();
+  // Writes size bytes at once; false once a write has failed.
+  bool Put(const char* bytes, size_t size);
 
   std::array<char, 1 << 16> buffer_;
   std::streambuf* previous_;
   int error_ = 0;  // errno of the first failed write; 0 while none failed
+};
+
+// A long output made piece by piece (a listing) collects in buffer() and
+// goes to std::cout in blocks of about kBlock bytes, so that memory stays
+// the same however long the output grows. What is not flushed when the
+// object goes is dropped: a command that fails part way shows no more.
+class BlockOutput {
+ public:
+  static constexpr size_t kBlock = size_t{1} << 16;
+  BlockOutput() { buffer_.reserve(kBlock + 4096); }
+  ~BlockOutput() = default;
+  BlockOutput(const BlockOutput&) = delete;
+  BlockOutput& operator=(const BlockOutput&) = delete;
+
+  std::string& buffer() { return buffer_; }
+  // Hands the buffer on once it holds a block.
+  void Step() {
+    if (buffer_.size() >= kBlock) Flush();
+  }
+  void Flush();
+
+ private:
+  std::string buffer_;
 };
 
 }  // namespace draybase

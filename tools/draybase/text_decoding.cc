@@ -23,6 +23,10 @@ struct MessageDecoder::Records {
   virtual ~Records() = default;
   // The extras of message number; false when its records cannot be read.
   virtual bool Read(int32_t number, StoredExtras* out) = 0;
+  // The stored text of message number in one read, where the format's
+  // records give it whole; false when they do not (the text is then read
+  // through the base, byte by byte).
+  virtual bool Text(int32_t /*number*/, std::string* /*out*/) { return false; }
 };
 
 namespace {
@@ -36,15 +40,8 @@ class JamExtras final : public MessageDecoder::Records {
       : reader_(std::move(reader)) {}
 
   bool Read(int32_t number, StoredExtras* out) override {
-    const int64_t at = int64_t{number} - reader_->base_header().base_msg_num;
-    std::vector<drayline::JamIndexRecord> index;
-    if (at < 0 || static_cast<uint64_t>(at) >= reader_->index_count() ||
-        !reader_->ReadIndex(static_cast<uint64_t>(at), 1, &index).ok() || index.empty() ||
-        index[0].deleted()) {
-      return false;
-    }
     drayline::JamMessageHeaderRecord h;
-    if (!reader_->ReadMessageHeader(index[0].hdr_offset, &h).ok()) return false;
+    if (!Header(number, &h)) return false;
     // 0 is no time at all, not the first second of 1970.
     if (h.date_written != 0) out->written = drayline::JamTime(h.date_written);
     if (h.date_processed != 0) out->processed = drayline::JamTime(h.date_processed);
@@ -54,7 +51,22 @@ class JamExtras final : public MessageDecoder::Records {
     return true;
   }
 
+  bool Text(int32_t number, std::string* out) override {
+    // A text that does not lie inside the file is left to the base, which
+    // cuts it to the file.
+    drayline::JamMessageHeaderRecord h;
+    return Header(number, &h) && reader_->ReadText(h.txt_offset, h.txt_len, out).ok();
+  }
+
  private:
+  bool Header(int32_t number, drayline::JamMessageHeaderRecord* h) {
+    const int64_t at = int64_t{number} - reader_->base_header().base_msg_num;
+    std::vector<drayline::JamIndexRecord> index;
+    return at >= 0 && static_cast<uint64_t>(at) < reader_->index_count() &&
+           reader_->ReadIndex(static_cast<uint64_t>(at), 1, &index).ok() && !index.empty() &&
+           !index[0].deleted() && reader_->ReadMessageHeader(index[0].hdr_offset, h).ok();
+  }
+
   std::unique_ptr<drayline::JamRecordReader> reader_;
 };
 
@@ -148,6 +160,19 @@ std::string MessageDecoder::StoredText() {
   raw.BeginTextRead();
   while (!raw.EndOfText()) text.push_back(static_cast<char>(raw.GetChar()));
   return text;
+}
+
+Charset MessageDecoder::CharsetOf(int32_t number) {
+  // The same order as Complete's; the control lines are read only when
+  // the text names no set.
+  if (forced_) return *forced_;
+  Records* records = OpenRecords();
+  std::string text;
+  if (records == nullptr || !records->Text(number, &text)) text = StoredText();
+  if (const auto named = drayline::CharsetOfText(text)) return *named;
+  StoredExtras extras;
+  if (records != nullptr) records->Read(number, &extras);
+  return drayline::CharsetOfText(extras.control).value_or(Charset::kCp437);
 }
 
 Charset MessageDecoder::Complete(MessageSummary* s) {

@@ -54,6 +54,12 @@ class MessageDecoder {
   // the loaded message's text. Answers the set the message is shown in.
   drayline::Charset Complete(MessageSummary* s);
 
+  // The set the loaded message, numbered number, is shown in (the one
+  // Complete answers), found without its times: a listing takes those
+  // from the header it has read. Reads the message's text unless the set
+  // was forced.
+  drayline::Charset CharsetOf(int32_t number);
+
   // The loaded message's text, wrapped at width, decoded from charset
   // (the answer of Complete for it).
   std::vector<std::string> TextLines(uint16_t width, drayline::Charset charset);

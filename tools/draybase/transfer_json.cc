@@ -44,11 +44,11 @@ std::string Utf8String(std::string_view utf8) { return JsonString(utf8, JsonText
 void AddText(JsonObject* o, std::string_view key, std::string_view bytes, const TextCodec& codec) {
   // ASCII is itself in every set: most texts need no decoding.
   if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) {
-    o->AddRaw(key, Utf8String(bytes));
+    o->AddString(key, bytes, JsonText::kUtf8);
     return;
   }
   const std::string text = codec.Decode(bytes);
-  o->AddRaw(key, Utf8String(text));
+  o->AddString(key, text, JsonText::kUtf8);
   if (codec.Encode(text) != bytes) o->AddString(std::string(key) + "_base64", EncodeBase64(bytes));
 }
 
