@@ -17,27 +17,23 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench_util.h"
-#include "drayline/board.h"
-#include "jam/jam_format.h"
+#include "jam_post_board.h"
 #include "post/posting_run.h"
-#include "support/coding.h"
 #include "support/env.h"
-#include "support/file_access.h"
 
 namespace drayline {
 namespace {
 
+using bench::BaseSnapshot;
 using bench::CallsByName;
 using bench::ChildRun;
 using bench::Fixed;
@@ -48,133 +44,9 @@ using bench::TraceSystemCalls;
 constexpr uint32_t kLargeBase = 1000000;
 constexpr int kRounds = 101;
 
-bool WriteWholeFile(Env* env, const std::string& name,
-                    std::span<const uint8_t> bytes) {
-  env->Remove(name);
-  return SaveFile(env, name, bytes) == io::kOk;
-}
-
-// A JAM base of n messages "Bench" from Sysop to All, written in large
-// blocks straight into its four files.
-class BaseWriter {
- public:
-  BaseWriter(Env* env, std::string path) : env_(env), path_(std::move(path)) {}
-
-  bool Write(uint32_t n) {
-    for (auto ext : {jam::kHeaderExt, jam::kTextExt, jam::kIndexExt,
-                     jam::kLastReadExt}) {
-      const std::string name = path_ + std::string(ext);
-      env_->Remove(name);
-      std::unique_ptr<File> file;
-      if (env_->Open(name, OpenMode::kCreateExclusive, &file) != io::kOk) {
-        return false;
-      }
-      files_.push_back(std::move(file));
-    }
-    if (!Put(0, BaseHeader(n))) return false;
-    for (uint32_t first = 0; first < n; first += kChunk) {
-      if (!WriteChunk(first, std::min(kChunk, n - first))) return false;
-    }
-    files_.clear();
-    return true;
-  }
-
- private:
-  static constexpr uint32_t kChunk = 8192;
-  static constexpr char kText[] = "Bench text\r";
-  static constexpr uint32_t kTextLen = sizeof(kText) - 1;
-  static constexpr uint32_t kSubfieldLen = 11 + 13 + 13;  // All, Sysop, Bench
-  static constexpr uint32_t kHeaderLen = jam::kFixedHeaderSize + kSubfieldLen;
-
-  static std::vector<uint8_t> BaseHeader(uint32_t n) {
-    std::vector<uint8_t> h(jam::kBaseHeaderSize, 0);
-    std::copy_n("JAM", 4, h.begin());
-    EncodeFixed32(&h[jam::kBhModCounter], n);
-    EncodeFixed32(&h[jam::kBhActiveMsgs], n);
-    EncodeFixed32(&h[jam::kBhPasswordCrc], jam::kNoCrc);
-    EncodeFixed32(&h[jam::kBhBaseMsgNum], 1);
-    return h;
-  }
-
-  static void AppendSubfield(std::vector<uint8_t>& out, uint16_t kind,
-                             std::string_view data) {
-    uint8_t head[jam::kSubfieldHeaderSize] = {};
-    EncodeFixed16(head, kind);
-    EncodeFixed32(head + 4, static_cast<uint32_t>(data.size()));
-    out.insert(out.end(), head, head + sizeof head);
-    out.insert(out.end(), data.begin(), data.end());
-  }
-
-  bool WriteChunk(uint32_t first, uint32_t count) {
-    std::vector<uint8_t> headers, texts, index;
-    for (uint32_t i = first; i < first + count; ++i) {
-      std::vector<uint8_t> h(jam::kFixedHeaderSize, 0);
-      std::copy_n("JAM", 4, h.begin());
-      EncodeFixed16(&h[jam::kMhRevision], 1);
-      EncodeFixed32(&h[jam::kMhSubfieldLen], kSubfieldLen);
-      EncodeFixed32(&h[jam::kMhMessageNumber], i + 1);
-      EncodeFixed32(&h[jam::kMhAttribute], jam::kAttrLocal | jam::kAttrTypeLocal);
-      EncodeFixed32(&h[jam::kMhTxtOffset], i * kTextLen);
-      EncodeFixed32(&h[jam::kMhTxtLen], kTextLen);
-      AppendSubfield(h, jam::kSfReceiverName, "All");
-      AppendSubfield(h, jam::kSfSenderName, "Sysop");
-      AppendSubfield(h, jam::kSfSubject, "Bench");
-      headers.insert(headers.end(), h.begin(), h.end());
-      texts.insert(texts.end(), kText, kText + kTextLen);
-      uint8_t record[jam::kIndexRecordSize];
-      jam::EncodeIndexRecord(
-          {jam::NameChecksum("All"),
-           static_cast<uint32_t>(jam::kBaseHeaderSize + uint64_t{i} * kHeaderLen)},
-          record);
-      index.insert(index.end(), record, record + sizeof record);
-    }
-    return Put(0, headers, jam::kBaseHeaderSize + uint64_t{first} * kHeaderLen) &&
-           Put(1, texts, uint64_t{first} * kTextLen) &&
-           Put(2, index, uint64_t{first} * jam::kIndexRecordSize);
-  }
-
-  bool Put(size_t file, const std::vector<uint8_t>& bytes, uint64_t at = 0) {
-    return RetryWrite(*files_[file], at, bytes) == io::kOk;
-  }
-
-  Env* env_;
-  std::string path_;
-  std::vector<std::unique_ptr<File>> files_;
-};
-
-// The three files of a base as they were, to be put back after each post.
-class BaseSnapshot {
- public:
-  BaseSnapshot(Env* env, std::string path) : env_(env), path_(std::move(path)) {
-    for (auto ext : {jam::kHeaderExt, jam::kTextExt, jam::kIndexExt}) {
-      sizes_.push_back(SizeOfFile(env_, path_ + std::string(ext)));
-    }
-    LoadFile(env_, path_ + std::string(jam::kHeaderExt), header_);
-  }
-
-  void Restore() {
-    size_t i = 0;
-    for (auto ext : {jam::kHeaderExt, jam::kTextExt, jam::kIndexExt}) {
-      std::unique_ptr<File> file;
-      if (env_->Open(path_ + std::string(ext), OpenMode::kReadWrite, &file) ==
-          io::kOk) {
-        file->Truncate(static_cast<uint64_t>(sizes_[i]));
-        if (i == 0) file->Write(0, header_);
-      }
-      ++i;
-    }
-  }
-
- private:
-  Env* env_;
-  std::string path_;
-  std::vector<int64_t> sizes_;
-  std::array<uint8_t, jam::kBaseHeaderSize> header_{};
-};
-
 struct Bench {
   Env* env = Env::Default();
-  std::string drayline, draybase, board;
+  std::string drayline, board;
 
   bool MakeBoard();
   std::vector<std::string> PostArgs(const char* base_number) const {
@@ -185,26 +57,8 @@ struct Bench {
 };
 
 bool Bench::MakeBoard() {
-  char pattern[] = "/tmp/drayline-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return false;
-  board = pattern;
-  if (RunChild({draybase, "newboard", board}, "/").status != 0) return false;
-  std::vector<uint8_t> records(2 * kMessageBaseRecordSize);
-  MessageBaseRecord empty, large;
-  empty.BaseFileName = "empty";
-  large.BaseFileName = "large";
-  empty.BasePath = large.BasePath = "msgs/";
-  EncodeMessageBaseRecord(empty, records);
-  EncodeMessageBaseRecord(large,
-                          std::span(records).subspan(kMessageBaseRecordSize));
-  const std::string text =
-      "A benchmark post.\nIt has a few lines of text,\n\nlike most posts.\n";
-  return WriteWholeFile(env, board + "/data/mbases.dat", records) &&
-         WriteWholeFile(env, board + "/bench.txt",
-                        std::span(reinterpret_cast<const uint8_t*>(text.data()),
-                                  text.size())) &&
-         BaseWriter(env, board + "/msgs/empty").Write(0) &&
-         BaseWriter(env, board + "/msgs/large").Write(kLargeBase);
+  return bench::MakeJamPostBoard(env, {{"empty", 0}, {"large", kLargeBase}},
+                                 &board);
 }
 
 void Bench::CountSystemCalls() {
@@ -222,11 +76,15 @@ void Bench::CountSystemCalls() {
   // No strace: the file layer's own count, from an in-process run.
   const std::string old_cwd = std::filesystem::current_path();
   std::filesystem::current_path(board);
+  // What the run prints is not the bench's to print.
+  struct QuietEnv final : EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    IoResult WriteStandardOutput(std::string_view) override { return io::kOk; }
+  } quiet(env);
   env->ResetCounters();
-  std::ostringstream out;
   std::vector<std::string> post_args = PostArgs("0");
   post_args.erase(post_args.begin());
-  RunPostingCommand(post_args, out, env);
+  RunPostingCommand(post_args, &quiet);
   const IoCounters c = env->Counters();
   std::filesystem::current_path(old_cwd);
   snapshot.Restore();
@@ -286,7 +144,6 @@ int main(int argc, char** argv) {
   drayline::Bench bench;
   const std::string build = std::filesystem::absolute(argv[1]);
   bench.drayline = build + "/drayline";
-  bench.draybase = build + "/draybase";
   if (!bench.MakeBoard()) {
     std::cerr << "post_bench: cannot make the benchmark board\n";
     return 1;

@@ -4,12 +4,12 @@
 
 namespace drayline {
 
-bool AnswerInfoRequest(std::span<const std::string> args, std::ostream& out) {
+bool AnswerInfoRequest(std::span<const std::string> args, CommandOutput& out) {
   if (args.size() != 1) return false;
   if (args[0] == "--help") {
-    out << kUsageLine << std::endl;
+    out << kUsageLine << kEndLine;
   } else if (args[0] == "--version") {
-    out << "drayline " << kVersion << std::endl;
+    out << "drayline " << kVersion << kEndLine;
   } else {
     return false;
   }

@@ -4,10 +4,11 @@
 #ifndef DRAYLINE_POST_INFO_REQUEST_H_
 #define DRAYLINE_POST_INFO_REQUEST_H_
 
-#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "post/command_output.h"
 
 namespace drayline {
 
@@ -20,7 +21,7 @@ inline constexpr std::string_view kUsageLine =
 // line or "drayline VERSION" on out and answers true. Any other argument
 // list (a post, or one of these among others) answers false, printing
 // nothing.
-bool AnswerInfoRequest(std::span<const std::string> args, std::ostream& out);
+bool AnswerInfoRequest(std::span<const std::string> args, CommandOutput& out);
 
 }  // namespace drayline
 

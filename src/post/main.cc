@@ -1,8 +1,8 @@
 // drayline: posts one message into one message base of the board.
 // See posting_command.h for the run and its exit statuses, and
-// post_signals.h for how a signal ends it.
+// post_signals.h for how a signal ends it. No stream library: the output
+// goes through the file layer, and the program starts without its set-up.
 
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -12,5 +12,5 @@
 int main(int argc, char** argv) {
   drayline::PostSignals signals;
   std::vector<std::string> args(argv + 1, argv + argc);
-  return drayline::RunPostingCommand(args, std::cout, &signals);
+  return drayline::RunPostingCommand(args, &signals);
 }

@@ -6,6 +6,7 @@
 #include "drayline/board.h"
 #include "msgbase/factory.h"
 #include "post/board_files.h"
+#include "post/command_output.h"
 #include "post/info_request.h"
 #include "post/posting_run.h"
 #include "post/runtime_error.h"
@@ -21,7 +22,7 @@ namespace {
 // the run ends; status_ then holds the exit status.
 class PostingRun {
  public:
-  PostingRun(std::span<const std::string> args, std::ostream& out, Env* env,
+  PostingRun(std::span<const std::string> args, CommandOutput& out, Env* env,
              const BaseFactory& factory, PostingProgress* progress)
       : args_(args), out_(out), env_(env), factory_(factory), progress_(progress) {}
 
@@ -52,7 +53,7 @@ class PostingRun {
   void CloseLine(const std::function<void()>& print_ending);
 
   const std::span<const std::string> args_;
-  std::ostream& out_;
+  CommandOutput& out_;
   Env* const env_;
   const BaseFactory& factory_;
   PostingProgress* const progress_;
@@ -80,11 +81,13 @@ int PostingRun::Run() {
 }
 
 void PostingRun::PrintBanner() {
+  // Written with the first line that ends the run or with the progress
+  // line, in one write.
   out_ << "\n"
-       << "DRAYLINE v1.2 - posts a text file into a message base\n"
-       << "\n"
-       << "Compatible with Tarvik BBS v1.07.2\n"
-       << "\n";
+          "DRAYLINE v1.2 - posts a text file into a message base\n"
+          "\n"
+          "Compatible with Tarvik BBS v1.07.2\n"
+          "\n";
 }
 
 bool PostingRun::ReadSystemRecord() {
@@ -174,9 +177,9 @@ bool PostingRun::OpenOrCreateBase() {
 
 bool PostingRun::ShowProgress() {
   // Shown at once: the store may wait for another program's lock.
-  out_ << "Posting message ... " << std::flush;
+  out_ << "Posting message ... " << kFlush;
   OpenLine();
-  if (!out_) return Fail(io::kDiskWriteError, "writing to standard output");
+  if (!out_.ok()) return Fail(io::kDiskWriteError, "writing to standard output");
   return true;
 }
 
@@ -238,14 +241,16 @@ int PostingRun::Store() {
     // number.
     CloseLine([&] {
       out_ << "FAILED\n"
-           << "Message base error " << code << ".\n"
-           << (why.ok() ? Status::FromIo(code).text() : why.text()) << std::endl;
+           << "Message base error " << std::to_string(code) << ".\n"
+           << (why.ok() ? Status::FromIo(code).text() : why.text()) << kEndLine;
     });
     return kExitStoreFailed;
   }
-  CloseLine([&] { out_ << "DONE" << std::endl; });
-  if (!out_) return ReportRuntimeError(out_, io::kDiskWriteError,
-                                       "writing to standard output");
+  CloseLine([&] { out_ << "DONE" << kEndLine; });
+  if (!out_.ok()) {
+    return ReportRuntimeError(out_, io::kDiskWriteError,
+                              "writing to standard output");
+  }
   return kExitOk;
 }
 
@@ -254,7 +259,7 @@ bool PostingRun::Refuse(const std::string& line) {
 }
 
 bool PostingRun::Stop(const std::string& line, int status) {
-  out_ << line << std::endl;
+  out_ << line << kEndLine;
   status_ = status;
   return false;
 }
@@ -298,16 +303,17 @@ std::string UnderscoresToSpaces(std::string_view s) {
   return out;
 }
 
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
-                      Env* env, const BaseFactory& factory,
-                      PostingProgress* progress) {
+int RunPostingCommand(std::span<const std::string> args, Env* env,
+                      const BaseFactory& factory, PostingProgress* progress) {
   if (env == nullptr) env = Env::Default();
+  CommandOutput out(env);
   return PostingRun(args, out, env, factory, progress).Run();
 }
 
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
+int RunPostingCommand(std::span<const std::string> args,
                       PostingProgress* progress) {
-  return RunPostingCommand(args, out, Env::Default(), NewMessageBaseForFormat, progress);
+  return RunPostingCommand(args, Env::Default(), NewMessageBaseForFormat,
+                           progress);
 }
 
 }  // namespace drayline

@@ -4,8 +4,8 @@
 // The run prints the banner, reads the board's system record and the chosen
 // message-base record, opens the text file, opens (or creates) the base and
 // stores one message made of the text file's first 200 lines, each cut to
-// 78 characters. Everything goes to `out`; the result is the process's exit
-// status:
+// 78 characters. Everything goes to standard output; the result is the
+// process's exit status:
 //
 //   0    the message was stored ("Posting message ... DONE"), or the run
 //        was refused with one line (wrong directory, usage, missing base
@@ -28,7 +28,6 @@
 #define DRAYLINE_POST_POSTING_COMMAND_H_
 
 #include <cstddef>
-#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -64,7 +63,7 @@ class PostingProgress : public ChangeObserver {
 // One run on the process's file system. args are the command-line
 // arguments after the program name. Relative names are taken from the
 // current directory. progress, when given, must outlive the run.
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
+int RunPostingCommand(std::span<const std::string> args,
                       PostingProgress* progress = nullptr);
 
 }  // namespace drayline

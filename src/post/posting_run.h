@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <span>
 #include <string>
 
@@ -26,11 +25,9 @@ using BaseFactory =
 std::unique_ptr<MessageBase> NewMessageBaseForFormat(BaseFormat format,
                                                      Env* env);
 
-// One run, as RunPostingCommand(args, out, progress), with every file
-// step, the clock and the base on env (nullptr: the process's file
-// system).
-int RunPostingCommand(std::span<const std::string> args, std::ostream& out,
-                      Env* env,
+// One run, as RunPostingCommand(args, progress), with every file step, the
+// clock, the base and the output on env (nullptr: the process's).
+int RunPostingCommand(std::span<const std::string> args, Env* env,
                       const BaseFactory& factory = NewMessageBaseForFormat,
                       PostingProgress* progress = nullptr);
 

@@ -1,11 +1,14 @@
 #include "post/runtime_error.h"
 
+#include <string>
+
 namespace drayline {
 
-int ReportRuntimeError(std::ostream& out, IoResult code,
+int ReportRuntimeError(CommandOutput& out, IoResult code,
                        std::string_view step) {
   if (code == io::kOk) code = io::kReadPastEnd;
-  out << "Runtime error " << code << " while " << step << "." << std::endl;
+  out << "Runtime error " << std::to_string(code) << " while " << step << "."
+      << kEndLine;
   return code;
 }
 

@@ -12,17 +12,17 @@
 #ifndef DRAYLINE_POST_RUNTIME_ERROR_H_
 #define DRAYLINE_POST_RUNTIME_ERROR_H_
 
-#include <ostream>
 #include <string_view>
 
 #include "drayline/io_result.h"
+#include "post/command_output.h"
 
 namespace drayline {
 
 // Prints "Runtime error N while <step>." on out and returns the exit status
 // for it: code, or kReadPastEnd should a caller pass 0 (a failure is never
 // reported as success).
-int ReportRuntimeError(std::ostream& out, IoResult code, std::string_view step);
+int ReportRuntimeError(CommandOutput& out, IoResult code, std::string_view step);
 
 }  // namespace drayline
 

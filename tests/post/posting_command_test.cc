@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,6 +79,21 @@ class RecordingBase final : public MessageBase {
   size_t opens_ = 0;
 };
 
+// Keeps what the run writes to standard output, one string per write; the
+// writes from the nth on fail when fail_from is set.
+class OutputCapture final : public EnvWrapper {
+ public:
+  explicit OutputCapture(Env* target) : EnvWrapper(target) {}
+  IoResult WriteStandardOutput(std::string_view text) override {
+    if (fail_from > 0 && ++attempts >= fail_from) return io::kDiskWriteError;
+    writes.emplace_back(text);
+    return io::kOk;
+  }
+  std::vector<std::string> writes;
+  int fail_from = 0;
+  int attempts = 0;
+};
+
 DateTimeRecord At(uint16_t y, uint16_t mo, uint16_t d, uint16_t h,
                   uint16_t mi, uint16_t s) {
   return DateTimeRecord{y, mo, d, h, mi, s};
@@ -105,8 +119,8 @@ class PostingCommandTest : public testing::Test {
 
   // Runs the command on env (the test's clock when not given).
   int Run(const std::vector<std::string>& args, Env* env = nullptr) {
-    if (env == nullptr) env = &clock_;
-    std::ostringstream out;
+    OutputCapture out(env == nullptr ? &clock_ : env);
+    out.fail_from = fail_output_from_;
     formats_.clear();
     BaseFactory factory = [this](BaseFormat format,
                                  Env*) -> std::unique_ptr<MessageBase> {
@@ -114,8 +128,12 @@ class PostingCommandTest : public testing::Test {
       if (!constructible_) return nullptr;
       return std::make_unique<RecordingBase>(&calls_, &script_);
     };
-    int status = RunPostingCommand(args, out, env, factory);
-    out_ = out.str();
+    output_ = &out;
+    int status = RunPostingCommand(args, &out, factory);
+    output_ = nullptr;
+    writes_ = out.writes;
+    out_.clear();
+    for (const std::string& w : writes_) out_ += w;
     return status;
   }
 
@@ -133,13 +151,25 @@ class PostingCommandTest : public testing::Test {
   bool constructible_ = true;
   Calls calls_;
   std::vector<uint8_t> formats_;
+  int fail_output_from_ = 0;
+  OutputCapture* output_ = nullptr;  // during Run
+  std::vector<std::string> writes_;
   std::string out_;
 };
 
 TEST_F(PostingCommandTest, PostsWithTheFixedCallSequence) {
+  size_t writes_before_store = 0;
+  script_.on_start_new_message = [&] {
+    writes_before_store = output_->writes.size();
+  };
   EXPECT_EQ(Run({"0", "Board_Operator", "All", "Hello_there", "hello.txt"}),
             kExitOk);
-  EXPECT_EQ(out_, std::string(kBanner) + "Posting message ... DONE\n");
+  // The banner goes out with the progress line, which is shown before the
+  // store (it may wait for a lock), in one write.
+  EXPECT_EQ(writes_, std::vector<std::string>(
+                         {std::string(kBanner) + "Posting message ... ",
+                          "DONE\n"}));
+  EXPECT_EQ(writes_before_store, 1u);
   EXPECT_EQ(formats_, std::vector<uint8_t>{kFormatJam});
   EXPECT_EQ(calls_, Calls({"SetPath msgs/general", "OpenBase",
                            "StartNewMessage", "SetLocal 1", "SetMailType 0",
@@ -291,6 +321,21 @@ TEST_F(PostingCommandTest, ReadOnlySystemRecordIsNotTheBoardRoot) {
   EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), kExitOk);
   EXPECT_EQ(out_, std::string(kBanner) +
                       "DRAYLINE must be ran from your root TRVK directory!\n");
+}
+
+// Standard output that cannot be written is a runtime error: before the
+// progress line nothing is stored; after the store the message stays.
+TEST_F(PostingCommandTest, UnwritableOutputIsARuntimeError) {
+  fail_output_from_ = 1;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), io::kDiskWriteError);
+  EXPECT_FALSE(Called("StartNewMessage"));
+  EXPECT_EQ(calls_.back(), "~");
+
+  calls_.clear();
+  fail_output_from_ = 2;
+  EXPECT_EQ(Run({"0", "a", "b", "c", "hello.txt"}), io::kDiskWriteError);
+  EXPECT_TRUE(Called("WriteMessage"));
+  EXPECT_EQ(out_, std::string(kBanner) + "Posting message ... ");
 }
 
 }  // namespace
