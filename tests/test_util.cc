@@ -39,6 +39,12 @@ void WriteFileBytes(const std::string& name,
             static_cast<std::streamsize>(bytes.size()));
 }
 
+const std::vector<std::string>& BaseExtensions(BaseFormat format) {
+  static const std::vector<std::string> jam = {".jhr", ".jdx", ".jdt", ".jlr"};
+  static const std::vector<std::string> squish = {".sqd", ".sqi", ".sql"};
+  return format == BaseFormat::kJam ? jam : squish;
+}
+
 bool PathExists(const std::string& name) {
   struct stat st;
   return stat(name.c_str(), &st) == 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "drayline/message_base.h"
 #include "support/clock.h"
 #include "support/env.h"
 
@@ -32,6 +33,9 @@ class TempDir {
 std::vector<uint8_t> ReadFileBytes(const std::string& name);
 void WriteFileBytes(const std::string& name, const std::vector<uint8_t>& bytes);
 bool PathExists(const std::string& name);
+// The extensions of the files of a base of format: the header or data file
+// first, then the index, then the rest.
+const std::vector<std::string>& BaseExtensions(BaseFormat format);
 int64_t FileSizeOf(const std::string& name);
 
 // An Env whose clock shows the time the test sets; every other call goes

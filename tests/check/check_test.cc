@@ -75,17 +75,11 @@ void BuildSample(BaseFormat format, const std::string& path) {
   base->CloseBase();
 }
 
-const std::vector<std::string>& Extensions(BaseFormat format) {
-  static const std::vector<std::string> jam = {".jhr", ".jdx", ".jdt", ".jlr"};
-  static const std::vector<std::string> squish = {".sqd", ".sqi", ".sql"};
-  return format == BaseFormat::kJam ? jam : squish;
-}
-
 class CheckTest : public ::testing::TestWithParam<BaseFormat> {
  protected:
   void SetUp() override {
     BuildSample(GetParam(), path_);
-    for (const std::string& ext : Extensions(GetParam())) {
+    for (const std::string& ext : BaseExtensions(GetParam())) {
       sample_[ext] = ReadFileBytes(path_ + ext);
     }
   }
@@ -352,7 +346,7 @@ void Poke(const std::string& name, uint64_t at, std::span<const uint8_t> bytes,
 TEST_P(CheckTest, EveryByteFlipped) {
   CheckOptions options;
   options.lock_wait_ms = 0;
-  for (const std::string& ext : Extensions(GetParam())) {
+  for (const std::string& ext : BaseExtensions(GetParam())) {
     const Bytes& bytes = sample_[ext];
     for (size_t at = 0; at < bytes.size(); ++at) {
       const Expect expect =
@@ -370,7 +364,7 @@ TEST_P(CheckTest, EveryByteFlipped) {
 }
 
 TEST_P(CheckTest, EveryFileCutAtEveryLength) {
-  for (const std::string& ext : Extensions(GetParam())) {
+  for (const std::string& ext : BaseExtensions(GetParam())) {
     const Bytes& bytes = sample_[ext];
     const size_t record = ext == ".jlr" ? 16 : ext == ".sql" ? 4 : 0;
     for (uint64_t cut = 0; cut < bytes.size(); ++cut) {
@@ -454,7 +448,7 @@ TEST_P(CheckLockTest, LockNeverHadOrBaseAlwaysChanging) {
 
 TEST_P(CheckTest, ProblemsPastTheLimitAreCounted) {
   Files files = sample_;
-  Bytes& index = files[Extensions(GetParam())[1]];
+  Bytes& index = files[BaseExtensions(GetParam())[1]];
   std::fill(index.begin(), index.end(), 0x11);  // every index entry wrong
   Write(files);
   CheckOptions options;

@@ -79,17 +79,11 @@ struct Region {
   std::string subject;
 };
 
-const std::vector<std::string>& Extensions(BaseFormat format) {
-  static const std::vector<std::string> jam = {".jhr", ".jdx", ".jdt", ".jlr"};
-  static const std::vector<std::string> squish = {".sqd", ".sqi", ".sql"};
-  return format == BaseFormat::kJam ? jam : squish;
-}
-
 class RepairTest : public ::testing::TestWithParam<BaseFormat> {
  protected:
   void SetUp() override {
     BuildSample(GetParam(), path_);
-    for (const std::string& ext : Extensions(GetParam())) {
+    for (const std::string& ext : BaseExtensions(GetParam())) {
       sample_[ext] = ReadFileBytes(path_ + ext);
     }
     texts_ = ReadTexts(path_);
@@ -102,7 +96,7 @@ class RepairTest : public ::testing::TestWithParam<BaseFormat> {
   }
   Files Read() const {
     Files files;
-    for (const std::string& ext : Extensions(GetParam())) {
+    for (const std::string& ext : BaseExtensions(GetParam())) {
       if (PathExists(path_ + ext)) files[ext] = ReadFileBytes(path_ + ext);
     }
     return files;
@@ -297,7 +291,7 @@ void Poke(const std::string& name, uint64_t at, std::span<const uint8_t> bytes,
 }
 
 TEST_P(RepairTest, EveryByteFlipped) {
-  for (const std::string& ext : Extensions(GetParam())) {
+  for (const std::string& ext : BaseExtensions(GetParam())) {
     const Bytes& bytes = sample_[ext];
     for (size_t at = 0; at < bytes.size(); ++at) {
       const uint8_t flipped = bytes[at] ^ 0xFF;
@@ -310,7 +304,7 @@ TEST_P(RepairTest, EveryByteFlipped) {
 }
 
 TEST_P(RepairTest, EveryFileCutAtEveryLength) {
-  for (const std::string& ext : Extensions(GetParam())) {
+  for (const std::string& ext : BaseExtensions(GetParam())) {
     const Bytes& bytes = sample_[ext];
     for (uint64_t cut = 0; cut < bytes.size(); ++cut) {
       Poke(path_ + ext, cut, {}, &cut);

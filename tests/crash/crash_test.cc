@@ -172,13 +172,9 @@ class CrashTest : public testing::TestWithParam<BaseFormat> {
   CrashTest() : clock_({2024, 5, 6, 12, 34, 56}) {}
 
   bool jam() const { return GetParam() == BaseFormat::kJam; }
-  std::vector<std::string> Extensions() const {
-    if (jam()) return {".jhr", ".jdt", ".jdx", ".jlr"};
-    return {".sqd", ".sqi", ".sql"};
-  }
   Snapshot Take() const {
     Snapshot files;
-    for (const std::string& ext : Extensions()) {
+    for (const std::string& ext : BaseExtensions(GetParam())) {
       if (PathExists(path_ + ext)) files[ext] = ReadFileBytes(path_ + ext);
     }
     return files;
