@@ -35,8 +35,6 @@ bool InUse(const JamScan& scan, uint64_t record) {
 // rather than hold four bytes a record.
 Status ReadIndex(JamBaseFiles& files, JamScan* scan, uint64_t* in_use) {
   File& index = *files.index_file();
-  Status s = Status::FromIo(index.Size(&scan->jdx_size), "sizing the index");
-  if (!s.ok()) return s;
   scan->records = scan->jdx_size / kIndexRecordSize;
   if (scan->records > UINT32_MAX / 2) return Status::Damaged("the index is too large");
   scan->kept.assign((scan->records + 63) / 64, 0);
@@ -116,14 +114,27 @@ Status ReadUnmet(JamBaseFiles& files, JamScan* scan, const std::vector<bool>& me
   return Status::Ok();
 }
 
+// The three sizes and BaseMsgNum as one state of the base, taken under
+// the lock: a message stored later lies past all of them, so the scan
+// leaves it alone and a cut finds the file longer and keeps it. Sized one
+// by one without the lock, the index could miss a message whose header the
+// header file's size already counted, and the cut would take that header.
+Status SizeUnderLock(JamBaseFiles& files, JamScan* scan) {
+  JamStep st(files);
+  Status s = st.Begin();
+  if (s.ok()) s = st.change().Size(*files.index_file(), &scan->jdx_size);
+  if (s.ok()) s = st.change().Size(*files.header_file(), &scan->jhr_size);
+  if (s.ok()) s = st.change().Size(*files.text_file(), &scan->jdt_size);
+  if (s.ok()) scan->base_msg_num = st.base_msg_num();
+  return s;  // the step ends unchanged, and unlocks
+}
+
 }  // namespace
 
 Status ScanJam(JamBaseFiles& files, JamScan* scan, const HeaderVisitor& visit) {
-  scan->base_msg_num = files.BaseField(kBhBaseMsgNum);
+  Status s = SizeUnderLock(files, scan);
   uint64_t live_records = 0;
-  Status s = ReadIndex(files, scan, &live_records);
-  if (s.ok()) s = Status::FromIo(files.header_file()->Size(&scan->jhr_size), "sizing headers");
-  if (s.ok()) s = Status::FromIo(files.text_file()->Size(&scan->jdt_size), "sizing texts");
+  if (s.ok()) s = ReadIndex(files, scan, &live_records);
   if (!s.ok()) return s;
   scan->live.reserve(live_records);
   // The walk: headers follow one another from the base header on. It

@@ -200,7 +200,9 @@ TEST_P(MaintenanceCrashTest, PostsMadeDuringPacksAreKept) {
   int posted = 0;
   for (const auto& [n, m] : after) posted += m.starts_with("New ");
   EXPECT_EQ(posted, 20);
-  EXPECT_TRUE(CheckBase(Env::Default(), path).sound());
+  const CheckReport check = CheckBase(Env::Default(), path);
+  EXPECT_TRUE(check.sound()) << (check.problems.empty() ? check.status.text()
+                                                        : check.problems[0].problem);
 }
 
 }  // namespace
