@@ -58,14 +58,19 @@ static_assert(kAttrConfirmRequest < (1u << 24), "every flag bit lies in the low 
 // to 2106, so the texts are always 8 and 5 characters long. A list makes them
 // for every message: they are written into the strings' own storage.
 void SetWrittenTexts(const DateTimeRecord& dt, std::string* date, std::string* time) {
+  // PutTwoDigits's digits, made here where the compiler sees them inline.
+  const auto two = [](char* out, unsigned n) {
+    out[0] = static_cast<char>('0' + n / 10 % 10);
+    out[1] = static_cast<char>('0' + n % 10);
+  };
   char text[8];
-  PutTwoDigits(text, dt.Month);
-  PutTwoDigits(text + 3, dt.Day);
-  PutTwoDigits(text + 6, dt.Year % 100u);
+  two(text, dt.Month);
+  two(text + 3, dt.Day);
+  two(text + 6, dt.Year % 100u);
   text[2] = text[5] = '-';
   OverwriteString(std::string_view(text, 8), date);
-  PutTwoDigits(text, dt.Hour);
-  PutTwoDigits(text + 3, dt.Minute);
+  two(text, dt.Hour);
+  two(text + 3, dt.Minute);
   text[2] = ':';
   OverwriteString(std::string_view(text, 5), time);
 }
@@ -128,6 +133,8 @@ void JamHeader::ToFields(HeaderFields* fields) const {
 }
 
 DateTimeRecord JamHeader::LocalTime(uint32_t time) const {
+  // A list converts DateWritten twice (texts, then dates).
+  if (time == cached_time_ && cached_day_ != UINT32_MAX) return cached_time_date_;
   constexpr uint32_t kDay = 86400;
   if (time / kDay != cached_day_) {
     cached_day_ = time / kDay;
@@ -138,6 +145,8 @@ DateTimeRecord JamHeader::LocalTime(uint32_t time) const {
   dt.Hour = static_cast<uint16_t>(seconds / 3600);
   dt.Minute = static_cast<uint16_t>(seconds % 3600 / 60);
   dt.Second = static_cast<uint16_t>(seconds % 60);
+  cached_time_ = time;
+  cached_time_date_ = dt;
   return dt;
 }
 

@@ -79,6 +79,8 @@ class JamHeader {
   std::unique_ptr<uint8_t[]> bytes_;
   mutable uint32_t cached_day_ = UINT32_MAX;  // LocalTime's last day
   mutable DateTimeRecord cached_date_;
+  mutable uint32_t cached_time_ = 0;  // LocalTime's last time, once a day is kept
+  mutable DateTimeRecord cached_time_date_;
   size_t length_ = 0;     // bytes of the loaded header in bytes_
   uint32_t offset_ = 0;   // where the loaded header is stored
   bool loaded_ = false;

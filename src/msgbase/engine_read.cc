@@ -48,8 +48,10 @@ void EngineMessageBase::BeginTextRead() {
 }
 
 uint8_t EngineMessageBase::GetChar() {
-  const uint8_t c = engine_->Text().GetChar();
-  NoteTextRead();
+  // NoteTextRead's check made here on the one source: this runs per byte.
+  TextSource& text = engine_->Text();
+  const uint8_t c = text.GetChar();
+  if (Status read = text.ReadStatus(); !read.ok()) Note(read);
   return c;
 }
 

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "drayline/message.h"
@@ -352,6 +354,23 @@ TEST(Address, TextFormAndParsing) {
   EXPECT_EQ(b, (NetAddress{9, 9, 9, 9}));
   EXPECT_TRUE(ParseAddress("1:234/x", &b));
   EXPECT_EQ(b.node, 0);
+  // Texts just off the plain digits form read as the general rule reads
+  // them: blanks stripped, '$' hexadecimal, an empty or odd part zero, a
+  // value above 65535 cut to its low 16 bits.
+  const std::pair<std::string_view, NetAddress> near_plain[] = {
+      {" 1:2/3", {1, 2, 3, 0}},
+      {"$10:2/3", {16, 2, 3, 0}},
+      {"1:2/3.", {1, 2, 3, 0}},
+      {"1:2/3.4/5", {1, 2, 3, 0}},
+      {std::string_view("1:2/3\0", 6), {1, 2, 0, 0}},
+      {"65537:1/2.3", {1, 1, 2, 3}},
+      {"1:2/", {1, 2, 0, 0}},
+  };
+  for (const auto& [text, want] : near_plain) {
+    NetAddress got{9, 9, 9, 9};
+    EXPECT_TRUE(ParseAddress(text, &got)) << text;
+    EXPECT_EQ(got, want) << text;
+  }
 }
 
 }  // namespace
