@@ -1,6 +1,7 @@
 #include "jam/jam_index.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "support/coding.h"
 #include "support/file_access.h"
@@ -14,6 +15,35 @@ constexpr int64_t kWindowLead = 30;
 // The search's window: at one read per 64 KiB the reads cost less than the
 // checksums' comparison.
 constexpr size_t kScanWindowBytes = 64 * 1024;
+
+// Records the search compares as one block.
+constexpr int64_t kScanBlock = 16;
+
+// The records' first four bytes compared as they are stored, four lanes
+// at a time (two records' checksums in lanes 0 and 2), without a branch.
+// GCC and Clang lower the vectors to the machine's own, or to plain words
+// where it has none.
+using Lanes = uint32_t __attribute__((vector_size(16)));
+
+// A checksum as its stored bytes read in every lane.
+Lanes StoredInLanes(uint32_t crc) {
+  uint8_t stored[4];
+  EncodeFixed32(stored, crc);
+  uint32_t word;
+  std::memcpy(&word, stored, sizeof word);
+  return Lanes{word, word, word, word};
+}
+
+// True when one of the kScanBlock records at p may have checksum a or b.
+bool BlockMayMatch(const uint8_t* p, const Lanes& a, const Lanes& b) {
+  Lanes any = {0, 0, 0, 0};
+  for (int64_t i = 0; i < kScanBlock; i += 2, p += 2 * kIndexRecordSize) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    any |= reinterpret_cast<Lanes>((v == a) | (v == b));
+  }
+  return (any[0] | any[2]) != 0;
+}
 
 // A run of index records is as long as the whole records the window holds.
 size_t WholeRecords(std::span<const uint8_t> held) {
@@ -83,6 +113,7 @@ bool JamIndex::FindChecksum(File* file, const Checksums& crcs, int64_t limit,
   // compares the bytes alone; Match decides.
   const uint32_t a = crcs.use_first ? crcs.first : crcs.second;
   const uint32_t b = crcs.use_second ? crcs.second : a;
+  const Lanes a_lanes = StoredInLanes(a), b_lanes = StoredInLanes(b);
   for (int64_t at = *record; at < limit;) {
     std::span<const uint8_t> run;
     const IoResult read =
@@ -98,6 +129,13 @@ bool JamIndex::FindChecksum(File* file, const Checksums& crcs, int64_t limit,
                                         limit - at);
     const uint8_t* p = run.data();
     for (int64_t i = 0; i < n; ++i, p += kIndexRecordSize) {
+      // Nearly every block of records holds no match: one branch-free
+      // pass over a block passes it by.
+      if ((i & (kScanBlock - 1)) == 0 && n - i >= kScanBlock && !BlockMayMatch(p, a_lanes, b_lanes)) {
+        i += kScanBlock - 1;
+        p += (kScanBlock - 1) * kIndexRecordSize;
+        continue;
+      }
       const uint32_t crc = DecodeFixed32(p);
       if (crc != a && crc != b) continue;
       const IndexRecord found = DecodeIndexRecord(p);

@@ -76,6 +76,19 @@ TEST_F(JamSearchTest, FindsUnreceivedMailByFullNameIgnoringCase) {
   EXPECT_EQ(Mail(*base, "Nobody"), Numbers{});
 }
 
+TEST_F(JamSearchTest, FindsMatchesAtEveryPlaceOfTheScan) {
+  // The scan passes over blocks of records: matches at a block's first and
+  // last record, next to each other across a block's end, and in the
+  // short run the index ends with.
+  const Numbers wanted = {1, 16, 17, 18, 32, 33, 47, 50};
+  std::vector<std::string> recipients(50, "All");
+  for (int32_t n : wanted) recipients[static_cast<size_t>(n - 1)] = n % 2 ? "Sysop" : "Alias";
+  Write(recipients);
+  auto base = Open();
+  EXPECT_EQ(Mail(*base, "Sysop", "Alias"), wanted);
+  EXPECT_EQ(Mail(*base, "Alias"), (Numbers{16, 18, 32, 50}));
+}
+
 TEST_F(JamSearchTest, DeletedMessagesNeverEndTheSearch) {
   // An empty alias has the checksum of a deleted record.
   JamFiles files;
