@@ -139,6 +139,11 @@ class Base {
   // Reads the header of the message Raw()'s cursor stands on (a search
   // step's match, say) into *out, its text left empty; the cursor stays.
   Status ReadLoadedHeader(Message* out);
+  // Reads the stored text of the message whose header Raw() has loaded
+  // (ReadLoadedHeader, a walk's step) into *out, whole, as the text reads
+  // byte by byte; a read that fails is the answer, *out holding what came
+  // before it.
+  Status ReadLoadedText(std::string* out);
   // The 93 operations, for what this facade does not cover.
   MessageBase& Raw() { return *base_; }
 

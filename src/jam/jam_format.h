@@ -101,6 +101,8 @@ constexpr size_t kCarryOverSize = 2001;
 // and always room for a whole HeaderBuffer.
 constexpr size_t kHeaderWindowSize = 32768;
 static_assert(kHeaderWindowSize >= kHeaderBufferSize);
+// A long walk over the headers (a listing) doubles the window up to this.
+constexpr size_t kHeaderWalkWindowSize = 256 * 1024;
 
 struct IndexRecord {
   uint32_t UserCRC = 0;

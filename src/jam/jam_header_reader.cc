@@ -33,7 +33,8 @@ size_t HeaderLength(std::span<const uint8_t> held) {
 
 }  // namespace
 
-JamHeaderReader::JamHeaderReader() : window_(kHeaderWindowSize, kWalkGap) {}
+JamHeaderReader::JamHeaderReader()
+    : window_(kHeaderWindowSize, kWalkGap, kHeaderWalkWindowSize) {}
 
 Status JamHeaderReader::Load(File* file, uint32_t offset, int64_t record,
                              JamHeader* header) {

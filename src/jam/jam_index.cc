@@ -10,6 +10,8 @@ namespace drayline::jam {
 
 namespace {
 
+// The most records a walk's window holds.
+constexpr size_t kIndexWalkRecords = 8192;
 // A reload starts this many records before the one asked for.
 constexpr int64_t kWindowLead = 30;
 // The search's window: at one read per 64 KiB the reads cost less than the
@@ -53,8 +55,7 @@ size_t WholeRecords(std::span<const uint8_t> held) {
 }  // namespace
 
 JamIndex::JamIndex()
-    : window_(new IndexRecord[kIndexWindowRecords]()),
-      scan_(kScanWindowBytes, kScanWindowBytes) {}
+    : window_(kIndexWindowRecords), scan_(kScanWindowBytes, kScanWindowBytes) {}
 
 void JamIndex::Drop() {
   first_ = 0;
@@ -65,19 +66,25 @@ void JamIndex::Drop() {
 IoResult JamIndex::Load(File* file) {
   count_ = 0;
   if (file == nullptr) return io::kNotOpen;
-  uint8_t raw[kIndexWindowRecords * kIndexRecordSize];
+  raw_.resize(window_.size() * kIndexRecordSize);
   size_t done = 0;
   const IoResult code =
-      RetryRead(*file, static_cast<uint64_t>(first_) * kIndexRecordSize, raw, &done);
+      RetryRead(*file, static_cast<uint64_t>(first_) * kIndexRecordSize, raw_, &done);
   if (code != io::kOk) return code;
   count_ = static_cast<int64_t>(done / kIndexRecordSize);  // whole records only
   for (int64_t i = 0; i < count_; ++i) {
-    window_[static_cast<size_t>(i)] = DecodeIndexRecord(raw + i * kIndexRecordSize);
+    window_[static_cast<size_t>(i)] = DecodeIndexRecord(raw_.data() + i * kIndexRecordSize);
   }
   return io::kOk;
 }
 
 bool JamIndex::Reload(File* file, int64_t record, IoResult* code) {
+  // A walk reads on from the end of a full window: it is given a larger
+  // one, so that a long walk makes few reads and a lone read a small one.
+  const bool walking = count_ == static_cast<int64_t>(window_.size()) && record == WindowEnd();
+  const size_t records =
+      walking ? std::min(2 * window_.size(), kIndexWalkRecords) : kIndexWindowRecords;
+  if (records != window_.size()) window_.resize(records);
   first_ = std::max<int64_t>(record - kWindowLead, 0);
   *code = Load(file);
   return *code == io::kOk && Holds(record);

@@ -1,9 +1,10 @@
-// JamIndex: a window of up to 200 consecutive records of a JAM index file
-// (".jdx"), through which the cursor and the search read the index.
+// JamIndex: a window of consecutive records of a JAM index file (".jdx"),
+// through which the cursor and the search read the index.
 //
 // The window is reloaded only when a record outside it is asked for, a
 // reload starting 30 records before that one so that small steps back stay
-// inside. It is a snapshot: records that another program changes inside a
+// inside. It holds 200 records; a walk that reloads at the end of a full
+// window doubles it, up to 8192, and any other reload brings it back. It is a snapshot: records that another program changes inside a
 // loaded window are seen only once the window moves; the stores read and
 // write the file directly and keep the window's copy in step (Update).
 // The search scans the file through a larger window of its own.
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "drayline/io_result.h"
 #include "jam/jam_format.h"
@@ -79,7 +81,8 @@ class JamIndex {
   // Loads the window around record; true when it then holds it.
   bool Reload(File* file, int64_t record, IoResult* code);
 
-  std::unique_ptr<IndexRecord[]> window_;
+  std::vector<IndexRecord> window_;  // its size: the records a load reads
+  std::vector<uint8_t> raw_;         // a load's bytes
   int64_t first_ = 0;
   int64_t count_ = 0;
   ReadWindow scan_;

@@ -93,4 +93,22 @@ bool JamTextSource::Next(uint8_t* c) {
   return true;
 }
 
+Status JamTextSource::AppendRest(std::string* out) {
+  Status failed;
+  while (!EndOfText()) {
+    const int64_t at = int64_t{pos_} - window_start_;
+    if (pos_ >= 0 && at >= 0 && at < window_len_) {
+      // Up to the window's end or the text's, whichever comes first.
+      const int64_t run = std::min<int64_t>(window_len_ - at, int64_t{last_} - pos_ + 1);
+      out->append(reinterpret_cast<const char*>(window_.get() + at), static_cast<size_t>(run));
+      pos_ = static_cast<int32_t>(pos_ + run);
+      continue;
+    }
+    // The carry-over area, or a reload (a failed one gives a 0).
+    out->push_back(static_cast<char>(GetChar()));
+    if (failed.ok()) failed = ReadStatus();
+  }
+  return failed;
+}
+
 }  // namespace drayline::jam

@@ -36,6 +36,8 @@ class JamTextSource final : public TextSource {
   // True at a position outside the text (never in the carry-over area).
   bool EndOfText() override;
   bool Next(uint8_t* c) override;
+  // The bytes the window holds are appended a run at a time.
+  Status AppendRest(std::string* out) override;
   int32_t Position() const override { return pos_; }
   void SetPosition(int32_t pos) override { pos_ = pos; }
   // The failure of the last window reload (success when it read).

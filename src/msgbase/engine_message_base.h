@@ -101,6 +101,11 @@ class EngineMessageBase final : public MessageBase {
   uint8_t GetChar() override;
   bool EndOfText() override { return engine_->Text().EndOfText(); }
   std::string GetTextLine(uint16_t max_len) override;
+  // Appends the rest of the text, as GetChar would give it byte by byte
+  // (and noting a failed read as it would), to *out.
+  void AppendText(std::string* out) {
+    if (Status read = engine_->Text().AppendRest(out); !read.ok()) Note(read);
+  }
   std::string GetFrom() override { return header_.from; }
   std::string GetTo() override { return header_.to; }
   std::string GetSubject() override { return header_.subject; }

@@ -59,7 +59,7 @@ Status LoadText(EngineMessageBase& base, Message* out) {
   base.BeginTextRead();
   out->text.clear();
   if (!base.StepStatus().ok()) return base.StepStatus();
-  while (!base.EndOfText()) out->text.push_back(static_cast<char>(base.GetChar()));
+  base.AppendText(&out->text);
   return base.StepStatus();  // a read of the text that failed
 }
 
@@ -215,6 +215,16 @@ Status Base::ReadLoadedHeader(Message* out) {
   if (base == nullptr) return NotThisLibrarys();
   out->text.clear();
   return LoadHeader(*base, out);
+}
+
+Status Base::ReadLoadedText(std::string* out) {
+  out->clear();
+  EngineMessageBase* base = Layer(base_.get());
+  if (base == nullptr) return NotThisLibrarys();
+  base->BeginTextRead();
+  if (!base->StepStatus().ok()) return base->StepStatus();
+  base->AppendText(out);
+  return base->StepStatus();
 }
 
 Status Base::GetLastRead(int32_t user, int32_t* number) {

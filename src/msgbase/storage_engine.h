@@ -74,6 +74,19 @@ class TextSource {
     *c = GetChar();
     return true;
   }
+  // Added by the layer: appends the bytes from the position to the end of
+  // the text to *out, as Next would give them one by one, in runs where
+  // the source holds them. The answer is the first failed read of a file
+  // on the way (success when none failed); a byte that could not be read
+  // is appended as GetChar gives it.
+  virtual Status AppendRest(std::string* out) {
+    Status failed;
+    for (uint8_t c; Next(&c);) {
+      out->push_back(static_cast<char>(c));
+      if (failed.ok()) failed = ReadStatus();
+    }
+    return failed;
+  }
   // Added by the layer: the failure of the last read from a file that
   // GetChar made (JAM reads its text file through a window), for
   // LastStatus. A source that reads no file after BeginText answers

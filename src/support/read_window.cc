@@ -19,17 +19,24 @@ std::span<const uint8_t> ReadWindow::Peek(uint64_t offset, size_t want) const {
                                   std::min(want, length_ - skip));
 }
 
+void ReadWindow::GrowForWalk(uint64_t offset) {
+  // The walk has moved on from the start of a window it filled whole.
+  if (size_ >= walk_capacity_ || length_ != size_ || offset <= start_) return;
+  size_ = std::min(2 * size_, walk_capacity_);
+  buffer_.reset();
+}
+
 IoResult ReadWindow::Refill(File& file, uint64_t offset, size_t size) {
   length_ = 0;
   if (buffer_ == nullptr) {
     // Allocated on first use: many objects that own a window never walk.
-    buffer_.reset(new (std::nothrow) uint8_t[capacity_]);
+    buffer_.reset(new (std::nothrow) uint8_t[size_]);
     if (buffer_ == nullptr) return io::kNoZeroBlock;
   }
   start_ = offset;
   size_t done = 0;
   const IoResult code = RetryRead(file, offset,
-                                  std::span(buffer_.get(), std::min(size, capacity_)),
+                                  std::span(buffer_.get(), std::min(size, size_)),
                                   &done);
   if (code == io::kOk) length_ = done;
   return code;
@@ -42,7 +49,8 @@ IoResult ReadWindow::Read(File& file, uint64_t offset, std::span<uint8_t> buf,
   next_ = offset + buf.size();
   bool windowed = Holds(offset, buf.size());
   if (!windowed && walk && buf.size() <= capacity_) {
-    windowed = Refill(file, offset, capacity_) == io::kOk;
+    GrowForWalk(offset);
+    windowed = Refill(file, offset, size_) == io::kOk;
   }
   if (!windowed) return RetryRead(file, offset, buf, done);
   // A window that holds less than asked for ends where the file ended.
@@ -80,12 +88,14 @@ IoResult ReadWindow::ReadRecord(File& file, uint64_t offset, size_t first_read,
     // A walk's next record fills the whole window; a record far from the
     // last one (a search's next match, a jump) takes only first_read bytes,
     // which hold most records whole, and the rest only when it needs more.
-    const size_t size = ContinuesWalk(offset) ? capacity_ : first_read;
+    const bool walk = ContinuesWalk(offset);
+    if (walk) GrowForWalk(offset);
+    const size_t size = walk ? size_ : first_read;
     IoResult code = Refill(file, offset, size);
     if (code != io::kOk) return code;
     const size_t filled = length_;
     length = whole_length(Peek(offset, capacity_));
-    if (filled == std::min(size, capacity_) && length > filled &&
+    if (filled == std::min(size, size_) && length > filled &&
         (code = FillRest(file, filled, length)) != io::kOk) {
       return code;
     }

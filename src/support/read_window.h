@@ -28,6 +28,7 @@
 #ifndef DRAYLINE_SUPPORT_READ_WINDOW_H_
 #define DRAYLINE_SUPPORT_READ_WINDOW_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -45,8 +46,15 @@ class ReadWindow {
   // A plain function: it is called for every record of a walk.
   using RecordLength = size_t (*)(std::span<const uint8_t> held);
 
-  ReadWindow(size_t capacity, uint64_t walk_gap)
-      : capacity_(capacity), walk_gap_(walk_gap) {}
+  // A walk that goes on past a full window doubles the window, up to
+  // walk_capacity bytes (when that is larger than capacity): a long walk
+  // reads in large blocks, while other reads keep the small buffer.
+  // Records stay cut to capacity whatever the window's size.
+  ReadWindow(size_t capacity, uint64_t walk_gap, size_t walk_capacity = 0)
+      : capacity_(capacity),
+        size_(capacity),
+        walk_capacity_(std::max(capacity, walk_capacity)),
+        walk_gap_(walk_gap) {}
 
   // Reads up to buf.size() bytes of file at offset; *done receives the
   // bytes read (the end of the file is no error). The walk goes on at
@@ -89,10 +97,15 @@ class ReadWindow {
   // Reads the rest of a record of `length` bytes that a full refill of
   // `filled` bytes did not hold.
   IoResult FillRest(File& file, size_t filled, size_t length);
+  // Before a walk's refill at offset: doubles the window (its buffer then
+  // allocated anew) when the walk has moved on through a full one.
+  void GrowForWalk(uint64_t offset);
 
-  size_t capacity_;
+  size_t capacity_;       // the longest record
+  size_t size_;           // the window's size, capacity_ up to walk_capacity_
+  size_t walk_capacity_;
   uint64_t walk_gap_;
-  std::unique_ptr<uint8_t[]> buffer_;  // capacity_ bytes once allocated
+  std::unique_ptr<uint8_t[]> buffer_;  // size_ bytes once allocated
   uint64_t start_ = 0;  // file offset of buffer_[0]
   size_t length_ = 0;   // bytes held; 0: the window holds nothing
   uint64_t next_ = 0;   // end of the last read: a walk goes on there

@@ -156,16 +156,24 @@ TEST_F(JamHeaderWindowTest, OwnWritesUnderOneLockAreReadBack) {
 }
 
 TEST_F(JamHeaderWindowTest, WalksReadAWindowAtATime) {
-  WriteBase(1000);
+  WriteBase(5000);
   const uint64_t jhr_size = FileSizeOf(path_ + ".jhr");
+  ASSERT_GT(jhr_size, 2 * jam::kHeaderWalkWindowSize);
   auto base = Open();
   Env* env = Env::Default();
   env->ResetCounters();
-  ASSERT_EQ(LiveMessages(*base).size(), 1000u);
-  // The first header alone, then a window at a time; an index window per
-  // 170 records (a reload starts 30 back); and the calls meeting the ends.
-  const uint64_t windows = jhr_size / jam::kHeaderWindowSize + 2;
-  EXPECT_LE(env->Counters().reads, 1 + windows + 1000 / 170 + 1 + 4);
+  ASSERT_EQ(LiveMessages(*base).size(), 5000u);
+  // The first header alone, then a window at a time, doubling from the
+  // smallest to the largest; the index the same way, from 200 records
+  // (a reload starts 30 back) to 8192; and the calls meeting the ends.
+  const uint64_t header_reads = 1 + 4 + jhr_size / jam::kHeaderWalkWindowSize + 1;
+  const uint64_t index_reads = 6;  // 200, 400, ... 6400 records
+  EXPECT_LE(env->Counters().reads, header_reads + index_reads + 4);
+
+  // A header read alone afterwards reads no window's worth.
+  env->ResetCounters();
+  Load(*base, 2500);
+  EXPECT_LE(env->Counters().bytes_read, 1024u + 200 * jam::kIndexRecordSize);
 
   // A found message read again by ReadHeader costs no second read.
   auto search = [&](bool read_header) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "drayline/message.h"
+#include "fault_env.h"
 #include "jam/jam_test_files.h"
 #include "msgbase/factory.h"
 #include "test_util.h"
@@ -116,6 +118,24 @@ TEST_F(JamTextReadTest, TextsLongerThanTheWindow) {
   std::string bytes;
   while (!base_.EndOfText()) bytes += static_cast<char>(base_.GetChar());
   EXPECT_EQ(bytes, text);
+}
+
+TEST_F(JamTextReadTest, AWholeTextWithAFailedReadIsAFailure) {
+  // Read whole, a text is taken a window at a time; a window that cannot
+  // be read fails the read, as it does byte by byte.
+  const std::string text = std::string(9000, 'x') + "\r";
+  Store({text});
+  FaultEnv env;
+  auto faulty = NewJamMessageBase(&env);
+  faulty->SetPath(dir_ / "base");
+  ASSERT_TRUE(faulty->OpenBase());
+  Message m;
+  ASSERT_TRUE(MessageIterator(faulty.get(), ReadParts::kWhole, 1).Next(&m));
+  EXPECT_EQ(m.text, text);
+  env.FailRead(".jdt", io::kDiskWriteError, 1);
+  MessageIterator it(faulty.get(), ReadParts::kWhole, 1);
+  EXPECT_FALSE(it.Next(&m));
+  EXPECT_EQ(it.status().io_result(), io::kDiskWriteError);
 }
 
 TEST_F(JamTextReadTest, PositionsAndWidths) {

@@ -317,6 +317,32 @@ TEST_P(MessageBaseTest, AHeaderOnlyWalkReadsEverythingButTheText) {
   EXPECT_FALSE(raw.ForUserFound());
 }
 
+TEST_P(MessageBaseTest, TheLoadedTextIsReadWholeAsItReadsByteByByte) {
+  Status status;
+  std::unique_ptr<Base> base = Base::OpenOrCreate(path_, GetParam(), &status);
+  ASSERT_NE(base, nullptr) << status.text();
+  // Texts shorter and longer than a window of the text file, one of them
+  // beginning with bytes above 127.
+  const std::vector<std::string> texts = {"short\r", std::string(9000, 'x') + "\r",
+                                          "\x81\xfe" + std::string(4100, 'y') + "end\r"};
+  Message m;
+  for (const std::string& text : texts) {
+    m.text = text;
+    ASSERT_TRUE(base->Store(m).ok());
+  }
+  Message read;
+  std::string whole;
+  for (MessageIterator it(&base->Raw(), ReadParts::kHeader, 1); it.Next(&read);) {
+    ASSERT_TRUE(base->ReadLoadedText(&whole).ok());
+    std::string bytes;
+    MessageBase& raw = base->Raw();
+    for (raw.BeginTextRead(); !raw.EndOfText();) bytes.push_back(static_cast<char>(raw.GetChar()));
+    EXPECT_EQ(whole, bytes);
+    EXPECT_EQ(whole.substr(0, texts[static_cast<size_t>(read.number - 1)].size()),
+              texts[static_cast<size_t>(read.number - 1)]);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothFormats, MessageBaseTest,
                          testing::Values(BaseFormat::kJam, BaseFormat::kSquish),
                          FormatName);

@@ -23,10 +23,6 @@ struct MessageDecoder::Records {
   virtual ~Records() = default;
   // The extras of message number; false when its records cannot be read.
   virtual bool Read(int32_t number, StoredExtras* out) = 0;
-  // The stored text of message number in one read, where the format's
-  // records give it whole; false when they do not (the text is then read
-  // through the base, byte by byte).
-  virtual bool Text(int32_t /*number*/, std::string* /*out*/) { return false; }
 };
 
 namespace {
@@ -49,13 +45,6 @@ class JamExtras final : public MessageDecoder::Records {
       if (sf.lo_id == kJamKludge) out->control += "\x01" + sf.data + "\r";
     }
     return true;
-  }
-
-  bool Text(int32_t number, std::string* out) override {
-    // A text that does not lie inside the file is left to the base, which
-    // cuts it to the file.
-    drayline::JamMessageHeaderRecord h;
-    return Header(number, &h) && reader_->ReadText(h.txt_offset, h.txt_len, out).ok();
   }
 
  private:
@@ -155,10 +144,9 @@ MessageDecoder::Records* MessageDecoder::OpenRecords() {
 }
 
 std::string MessageDecoder::StoredText() {
-  drayline::MessageBase& raw = base_.Raw();
+  // A read that fails shows what came before it, as the text's lines do.
   std::string text;
-  raw.BeginTextRead();
-  while (!raw.EndOfText()) text.push_back(static_cast<char>(raw.GetChar()));
+  base_.ReadLoadedText(&text);
   return text;
 }
 
@@ -166,12 +154,9 @@ Charset MessageDecoder::CharsetOf(int32_t number) {
   // The same order as Complete's; the control lines are read only when
   // the text names no set.
   if (forced_) return *forced_;
-  Records* records = OpenRecords();
-  std::string text;
-  if (records == nullptr || !records->Text(number, &text)) text = StoredText();
-  if (const auto named = drayline::CharsetOfText(text)) return *named;
+  if (const auto named = drayline::CharsetOfText(StoredText())) return *named;
   StoredExtras extras;
-  if (records != nullptr) records->Read(number, &extras);
+  if (Records* records = OpenRecords()) records->Read(number, &extras);
   return drayline::CharsetOfText(extras.control).value_or(Charset::kCp437);
 }
 
