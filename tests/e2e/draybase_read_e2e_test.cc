@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <random>
 #include <regex>
 #include <string>
@@ -124,6 +125,49 @@ TEST_F(DraybaseReadTest, ListShowsEveryMessageInFixedColumns) {
   EXPECT_EQ(decoded.substr(last + 1), "  6  06-15-01 14:30  " + cut + "  All" +
                                           std::string(17, ' ') + "  \u0398" +
                                           std::string(33, ' ') + "  L\n");
+}
+
+TEST_F(DraybaseReadTest, ListingsShowEveryUnusualByteWhereverItStands) {
+  // A byte to show as '?' or to escape, at every place of subjects of one
+  // to nine bytes: the listings look at short and long texts differently.
+  std::vector<Post> posts;
+  for (const char unusual : {'\x01', '\x1f', '\x7f', '"', '\\', '\xe9'}) {
+    for (size_t length = 1; length <= 9; ++length) {
+      for (size_t at = 0; at < length; ++at) {
+        std::string subject(length, 'a');
+        subject[at] = unusual;
+        posts.push_back({"Sysop", "All", subject, {"x"}});
+      }
+    }
+  }
+  Store(posts);
+  const std::string plain = Run("list " + Q(base_) + " --charset raw").out;
+  const std::string json = Run("list " + Q(base_) + " --json --charset raw").out;
+  for (size_t i = 0; i < posts.size(); ++i) {
+    const std::string& subject = posts[i].subject;
+    std::string shown, escaped;
+    for (const char c : subject) {
+      const auto b = static_cast<unsigned char>(c);
+      shown += b < 32 || b == 127 ? '?' : c;
+      if (c == '"' || c == '\\') {
+        escaped += std::string("\\") + c;
+      } else if (b < 32 || b >= 128) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\u%04x", b);
+        escaped += hex;
+      } else {
+        escaped += c;
+      }
+    }
+    char number[24];
+    std::snprintf(number, sizeof number, "%3zu", i + 1);
+    const std::string line = std::string(number) + "  06-15-01 14:30  Sysop" +
+                             std::string(15, ' ') + "  All" + std::string(17, ' ') + "  " +
+                             shown + std::string(34 - shown.size(), ' ') + "  L\n";
+    EXPECT_NE(plain.find(line), std::string::npos) << line;
+    EXPECT_NE(json.find("\"subject\": \"" + escaped + "\", \"date\""), std::string::npos)
+        << escaped;
+  }
 }
 
 TEST_F(DraybaseReadTest, ListJson) {

@@ -64,6 +64,8 @@ enum class ListingStyle : uint8_t {
 class ListingWriter {
  public:
   static constexpr size_t kNameWidth = 20;
+  // The date's width, and the time's without and with seconds.
+  static constexpr size_t kDateWidth = 8, kShortTimeWidth = 5, kLongTimeWidth = 8;
   static constexpr size_t kSubjectWidth = 34;
 
   ListingWriter(ListingStyle style, drayline::BaseFormat format, int32_t high_number,
@@ -107,7 +109,7 @@ class ListingWriter {
 
   const ListingStyle style_;
   BlockOutput& out_;
-  size_t number_width_ = 3, date_width_ = 8, time_width_ = 5;
+  size_t number_width_ = 3, time_width_ = kShortTimeWidth;
   size_t count_ = 0;
   Field fields_[5];
 };

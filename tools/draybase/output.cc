@@ -56,9 +56,21 @@ bool CheckedOutput::Put(const char* bytes, size_t size) {
   return error_ == 0;
 }
 
+BlockOutput::BlockOutput() : data_(new char[kBlock + 4096]), capacity_(kBlock + 4096) {}
+
+void BlockOutput::Grow(size_t n) {
+  // Only a row longer than the slack above a block (texts of thousands
+  // of bytes) comes here.
+  const size_t capacity = std::max(2 * capacity_, size_ + n);
+  std::unique_ptr<char[]> data(new char[capacity]);
+  std::memcpy(data.get(), data_.get(), size_);
+  data_ = std::move(data);
+  capacity_ = capacity;
+}
+
 void BlockOutput::Flush() {
-  std::cout.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-  buffer_.clear();
+  std::cout.write(data_.get(), static_cast<std::streamsize>(size_));
+  size_ = 0;
 }
 
 int CheckedOutput::Finish(int status) {

@@ -7,6 +7,8 @@
 #define DRAYBASE_OUTPUT_H_
 
 #include <array>
+#include <cstring>
+#include <memory>
 #include <streambuf>
 #include <string>
 
@@ -47,27 +49,42 @@ class CheckedOutput final : public std::streambuf {
   int error_ = 0;  // errno of the first failed write; 0 while none failed
 };
 
-// A long output made piece by piece (a listing) collects in buffer() and
+// A long output made piece by piece (a listing) collects in a buffer and
 // goes to std::cout in blocks of about kBlock bytes, so that memory stays
 // the same however long the output grows. What is not flushed when the
 // object goes is dropped: a command that fails part way shows no more.
 class BlockOutput {
  public:
   static constexpr size_t kBlock = size_t{1} << 16;
-  BlockOutput() { buffer_.reserve(kBlock + 4096); }
+  BlockOutput();
   ~BlockOutput() = default;
   BlockOutput(const BlockOutput&) = delete;
   BlockOutput& operator=(const BlockOutput&) = delete;
 
-  std::string& buffer() { return buffer_; }
+  // Room for n bytes after those held, to be written by the caller (they
+  // are not cleared first); valid until the next call. Commit(end) then
+  // keeps the bytes written, up to end.
+  char* Room(size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return data_.get() + size_;
+  }
+  void Commit(const char* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  void Append(std::string_view s) {
+    char* p = Room(s.size());
+    std::memcpy(p, s.data(), s.size());
+    Commit(p + s.size());
+  }
   // Hands the buffer on once it holds a block.
   void Step() {
-    if (buffer_.size() >= kBlock) Flush();
+    if (size_ >= kBlock) Flush();
   }
   void Flush();
 
  private:
-  std::string buffer_;
+  void Grow(size_t n);
+
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0, capacity_ = 0;
 };
 
 }  // namespace draybase
