@@ -71,7 +71,10 @@ bool JamCursor::Found() const {
 }
 
 void JamCursor::SeekFirst(int32_t num) {
-  reader_.Drop();  // a new walk reads headers afresh
+  // A new walk reads the index and the headers afresh: another program
+  // may have moved them (a pack) since the last walk.
+  reader_.Drop();
+  index_.Drop();
   current_ = ToCursor(std::max<int64_t>(int64_t{num} - 1, CursorBase() - 1));
   SeekNext();
 }

@@ -173,6 +173,7 @@ Status JamEngine::DeleteLoaded(HeaderFields* header) {
 }
 
 Status JamEngine::SeekFirst(int32_t num) {
+  text_.DropWindow();  // a new walk reads the texts afresh
   cursor_.SeekFirst(num);
   return cursor_.last_status();
 }
@@ -189,6 +190,7 @@ Status JamEngine::SeekPrior() {
 
 Status JamEngine::SeekFirstForUser(std::string_view name, std::string_view alias,
                                    HeaderFields* header) {
+  text_.DropWindow();  // a new walk reads the texts afresh
   cursor_.SeekFirstForUser(name, alias, header);
   return cursor_.last_status();
 }

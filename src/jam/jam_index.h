@@ -4,10 +4,12 @@
 // The window is reloaded only when a record outside it is asked for, a
 // reload starting 30 records before that one so that small steps back stay
 // inside. It holds 200 records; a walk that reloads at the end of a full
-// window doubles it, up to 8192, and any other reload brings it back. It is a snapshot: records that another program changes inside a
-// loaded window are seen only once the window moves; the stores read and
-// write the file directly and keep the window's copy in step (Update).
-// The search scans the file through a larger window of its own.
+// window doubles it, up to 8192, and any other reload brings it back.
+// It is a snapshot: records that another program changes inside a loaded
+// window are seen only once the window moves or a new walk drops it; the
+// stores read and write the file directly and keep the window's copy in
+// step (Update). The search scans the file through a larger window of its
+// own.
 
 #ifndef DRAYLINE_JAM_JAM_INDEX_H_
 #define DRAYLINE_JAM_JAM_INDEX_H_

@@ -8,7 +8,8 @@
 // negative position (only SetPosition makes one) reads from the text's
 // start. A window reload starts 80 bytes before the byte asked for, so that
 // a line reader stepping back to a recent space reads nothing again; bytes
-// the window already holds are not read again when the text is begun anew.
+// the window already holds are not read again when the text is begun anew
+// within a walk (the engine drops the window when a walk starts).
 
 #ifndef DRAYLINE_JAM_JAM_TEXT_SOURCE_H_
 #define DRAYLINE_JAM_JAM_TEXT_SOURCE_H_

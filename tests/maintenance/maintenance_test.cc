@@ -177,6 +177,20 @@ TEST_P(PackTest, KeptMessagesReadBackAndPointersAndLinksFollow) {
   }
 }
 
+TEST_P(PackTest, AReaderKeptOpenReadsTheMovedMessagesAfterAPack) {
+  // A program holds the base open and has read messages (so that its
+  // windows hold index records, headers and texts) while another packs.
+  auto reader = Open();
+  Message m;
+  for (int32_t n : {11, 8}) ASSERT_TRUE(reader->Read(n, &m).ok());
+  ASSERT_TRUE(PackBase(Env::Default(), path_, {}, {}).status.ok());
+  for (const auto& [number, before] : before_) {
+    const Status s = reader->Read(number, &m);
+    ASSERT_TRUE(s.ok()) << number << ": " << s.text();
+    EXPECT_TRUE(Same(m, before)) << number;
+  }
+}
+
 TEST_P(PackTest, RenumberNumbersTheKeptMessagesFromOne) {
   PackOptions options;
   options.renumber = true;
