@@ -74,6 +74,28 @@ struct Message {
   void Set(AttributeBit bit, bool on);
 };
 
+// The fields a listing shows of one message, as views of the header the
+// base has loaded: no string is copied. The views stay valid until the
+// next call on the base (the walk's next step, say).
+struct HeaderView {
+  int32_t number = 0;
+  std::string_view from, to, subject;
+  std::string_view date_text, time_text;  // the base's own texts
+  // Read only when asked for (HeaderDates::kRead); else all zero.
+  LocalDateTime written, processed;
+  uint32_t attributes = 0;  // bits 1 << AttributeBit
+  bool deleted = false;
+  int32_t text_length = 0;  // as the header says
+
+  bool Has(AttributeBit bit) const {
+    return attributes & (uint32_t{1} << static_cast<unsigned>(bit));
+  }
+};
+
+// Whether a HeaderView gets the written and processed dates (which cost a
+// conversion each) or leaves them zero.
+enum class HeaderDates : uint8_t { kSkip, kRead };
+
 // The lines of a text, split at CR (a LF after a CR is dropped with it).
 // A text that ends in its line end has no empty line after it.
 std::vector<std::string> SplitLines(std::string_view text);
@@ -103,9 +125,16 @@ class MessageIterator {
   // The next message into *out; false at the end or on a failure (then
   // status() says which).
   bool Next(Message* out);
+  // The same step, the header viewed (whatever the walk's parts): the
+  // fastest way through a base for a listing.
+  bool Next(HeaderView* out, HeaderDates dates);
   const Status& status() const { return status_; }
 
  private:
+  // Moves the cursor to the walk's next message; false at the end or on a
+  // failure (in status_).
+  bool Step();
+
   MessageBase* base_;
   int32_t first_;
   ReadParts parts_;
@@ -139,6 +168,8 @@ class Base {
   // Reads the header of the message Raw()'s cursor stands on (a search
   // step's match, say) into *out, its text left empty; the cursor stays.
   Status ReadLoadedHeader(Message* out);
+  // The same header viewed, as MessageIterator::Next(HeaderView*) gives it.
+  Status ViewLoadedHeader(HeaderView* out, HeaderDates dates);
   // Reads the stored text of the message whose header Raw() has loaded
   // (ReadLoadedHeader, a walk's step) into *out, whole, as the text reads
   // byte by byte; a read that fails is the answer, *out holding what came

@@ -163,6 +163,12 @@ class EngineMessageBase final : public MessageBase {
   // ---- For the message facade (message.cc) ----
   // The header composed or last loaded, its texts and local dates made.
   const HeaderFields& Header();
+  // The same with its texts made but its local dates as they are (a plain
+  // listing shows no dates but the texts).
+  const HeaderFields& HeaderTexts() {
+    MakeTexts();
+    return header_;
+  }
   // The status of the last step, success included (LastStatus keeps a
   // format's failure over later successes; a program walking a base wants
   // each step's own result).

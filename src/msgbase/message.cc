@@ -55,6 +55,25 @@ Status LoadHeader(EngineMessageBase& base, Message* out) {
   return Status();
 }
 
+// Views the header at the cursor in *out.
+Status ViewHeader(EngineMessageBase& base, HeaderDates dates, HeaderView* out) {
+  base.ReadHeader();
+  if (!base.StepStatus().ok()) return base.StepStatus();
+  const HeaderFields& h = dates == HeaderDates::kRead ? base.Header() : base.HeaderTexts();
+  out->number = base.GetMsgNum();
+  out->from = h.from;
+  out->to = h.to;
+  out->subject = h.subject;
+  out->date_text = h.date_text;
+  out->time_text = h.time_text;
+  out->written = dates == HeaderDates::kRead ? h.written : LocalDateTime();
+  out->processed = dates == HeaderDates::kRead ? h.processed : LocalDateTime();
+  out->attributes = h.attributes;
+  out->deleted = base.IsDeleted();
+  out->text_length = h.text_length;
+  return Status();
+}
+
 Status LoadText(EngineMessageBase& base, Message* out) {
   base.BeginTextRead();
   out->text.clear();
@@ -121,7 +140,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-bool MessageIterator::Next(Message* out) {
+bool MessageIterator::Step() {
   // The layer is looked up once: a listing calls this for every message.
   if (!started_ && Layer(base_) == nullptr) {
     status_ = NotThisLibrarys();
@@ -135,7 +154,18 @@ bool MessageIterator::Next(Message* out) {
     started_ = true;
   }
   status_ = base->StepStatus();
-  if (!status_.ok() || !base->SeekFound()) return false;
+  return status_.ok() && base->SeekFound();
+}
+
+bool MessageIterator::Next(HeaderView* out, HeaderDates dates) {
+  if (!Step()) return false;
+  status_ = ViewHeader(*static_cast<EngineMessageBase*>(base_), dates, out);
+  return status_.ok();
+}
+
+bool MessageIterator::Next(Message* out) {
+  if (!Step()) return false;
+  auto* base = static_cast<EngineMessageBase*>(base_);
   status_ = LoadHeader(*base, out);
   if (status_.ok() && parts_ == ReadParts::kWhole) {
     status_ = LoadText(*base, out);
@@ -215,6 +245,12 @@ Status Base::ReadLoadedHeader(Message* out) {
   if (base == nullptr) return NotThisLibrarys();
   out->text.clear();
   return LoadHeader(*base, out);
+}
+
+Status Base::ViewLoadedHeader(HeaderView* out, HeaderDates dates) {
+  EngineMessageBase* base = Layer(base_.get());
+  if (base == nullptr) return NotThisLibrarys();
+  return ViewHeader(*base, dates, out);
 }
 
 Status Base::ReadLoadedText(std::string* out) {

@@ -306,6 +306,30 @@ TEST_P(MessageBaseTest, AHeaderOnlyWalkReadsEverythingButTheText) {
     seen.push_back(read.to);
   }
   EXPECT_EQ(seen, (Lines{"Ann", "Bob"}));
+  // Viewed, the same fields; the dates only when asked for. (Walks share
+  // the base's cursor: the messages are read first.)
+  std::vector<Message> messages;
+  for (MessageIterator it(&base->Raw(), ReadParts::kHeader, 2); it.Next(&read);) {
+    messages.push_back(read);
+  }
+  for (HeaderDates dates : {HeaderDates::kSkip, HeaderDates::kRead}) {
+    HeaderView view;
+    MessageIterator views(&base->Raw(), ReadParts::kHeader, 2);
+    for (const Message& m : messages) {
+      ASSERT_TRUE(views.Next(&view, dates));
+      EXPECT_EQ(view.number, m.number);
+      EXPECT_EQ(std::vector<std::string_view>({view.from, view.to, view.subject, view.date_text,
+                                               view.time_text}),
+                std::vector<std::string_view>(
+                    {m.from, m.to, m.subject, m.date_text, m.time_text}));
+      EXPECT_EQ(view.attributes, m.attributes);
+      EXPECT_EQ(view.text_length, m.text_length);
+      const bool with = dates == HeaderDates::kRead;
+      EXPECT_EQ(view.written, with ? m.written : LocalDateTime());
+      EXPECT_EQ(view.processed, with ? m.processed : LocalDateTime());
+    }
+    EXPECT_FALSE(views.Next(&view, dates));
+  }
   // The header of a search's match, read where the cursor stands.
   MessageBase& raw = base->Raw();
   raw.SeekFirstForUser("Bob", "");
@@ -313,6 +337,9 @@ TEST_P(MessageBaseTest, AHeaderOnlyWalkReadsEverythingButTheText) {
   ASSERT_TRUE(base->ReadLoadedHeader(&read).ok());
   EXPECT_EQ(read.number, 3);
   EXPECT_EQ(read.to, "Bob");
+  HeaderView view;
+  ASSERT_TRUE(base->ViewLoadedHeader(&view, HeaderDates::kSkip).ok());
+  EXPECT_EQ(view.to, "Bob");
   raw.SeekNextForUser();
   EXPECT_FALSE(raw.ForUserFound());
 }

@@ -42,8 +42,11 @@ int RunList(CommandArgs args) {
   // A header that could not be read (damage the library saw again under
   // the lock) ends the command: no row is made of it. The block being
   // made is dropped; earlier blocks of a long listing have gone out.
-  drayline::Message m;
-  for (drayline::MessageIterator it(&base, drayline::ReadParts::kHeader, 1); it.Next(&m);) {
+  // The header is viewed where the base holds it; a JSON row shows the
+  // dates too.
+  const auto dates = a.json ? drayline::HeaderDates::kRead : drayline::HeaderDates::kSkip;
+  drayline::HeaderView m;
+  for (drayline::MessageIterator it(&base, drayline::ReadParts::kHeader, 1); it.Next(&m, dates);) {
     if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
     // The text is read (for its CHRS line) only when a field needs a set.
     listing.Add(m, [&] { return decoder.CharsetOf(m.number); });
@@ -68,12 +71,13 @@ int RunMail(CommandArgs args) {
   const std::string alias = a.positional.size() > 2 ? a.positional[2] : "";
   BlockOutput output;
   ListingWriter listing(Style(a, true), opened->format(), base.GetHighMsgNum(), &output);
-  drayline::Message m;
+  drayline::HeaderView m;
   // The search passes over headers it cannot read and says so: checked
-  // after every step, before the match's header is read again.
+  // after every step, before the match's header is read again. An array
+  // of numbers shows no dates.
   for (base.SeekFirstForUser(a.positional[1], alias);
        ReadSucceeded(base, a.positional[0]) && base.ForUserFound(); base.SeekNextForUser()) {
-    opened->ReadLoadedHeader(&m);
+    opened->ViewLoadedHeader(&m, drayline::HeaderDates::kSkip);
     if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
     // An array of numbers shows no text: no set is needed for it.
     listing.Add(m, [&] {

@@ -9,6 +9,7 @@ namespace draybase {
 
 using drayline::AttributeBit;
 using drayline::Charset;
+using drayline::HeaderView;
 using drayline::Message;
 using drayline::MessageBase;
 
@@ -215,7 +216,7 @@ ListingWriter::ListingWriter(ListingStyle style, drayline::BaseFormat format,
   number_width_ = std::max(number_width_, Digits(high_number));
   if (format == drayline::BaseFormat::kSquish) time_width_ = kLongTimeWidth;
   if (style_ != ListingStyle::kPlain) return;
-  Message heading;
+  HeaderView heading;
   heading.date_text = "Date";
   heading.time_text = "Time";
   heading.from = "From";
@@ -225,12 +226,12 @@ ListingWriter::ListingWriter(ListingStyle style, drayline::BaseFormat format,
   AddPlain("Num", "Attr");
 }
 
-bool ListingWriter::Look(const Message& m) {
-  const std::string* texts[] = {&m.date_text, &m.time_text, &m.from, &m.to, &m.subject};
+bool ListingWriter::Look(const HeaderView& m) {
+  const std::string_view texts[] = {m.date_text, m.time_text, m.from, m.to, m.subject};
   const bool json = style_ == ListingStyle::kJson;
   bool unusual = false;
   for (size_t i = 0; i < 5; ++i) {
-    fields_[i].text = *texts[i];
+    fields_[i].text = texts[i];
     unusual = unusual || Unusual(fields_[i].text, json);
   }
   if (!unusual) {
@@ -245,7 +246,7 @@ bool ListingWriter::Look(const Message& m) {
   return ascii;
 }
 
-void ListingWriter::AddLooked(const Message& m, Charset charset) {
+void ListingWriter::AddLooked(const HeaderView& m, Charset charset) {
   const bool utf8 = charset != Charset::kRaw;
   // Decoding keeps the bytes below 128 as they are: what LookAt found of
   // them holds for the decoded text too.
@@ -273,7 +274,7 @@ void ListingWriter::AddLooked(const Message& m, Charset charset) {
   out_.Step();
 }
 
-void ListingWriter::AddPlain(const Message& m) {
+void ListingWriter::AddPlain(const HeaderView& m) {
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, m.number).ptr;
   char letters[16];
@@ -317,7 +318,7 @@ void ListingWriter::AddPlain(std::string_view number, std::string_view letters) 
   out_.Commit(p);
 }
 
-void ListingWriter::AddJson(const Message& m, bool utf8) {
+void ListingWriter::AddJson(const HeaderView& m, bool utf8) {
   const JsonText kind = utf8 ? JsonText::kUtf8 : JsonText::kBytes;
   size_t room = 320 + 2 * kJsonTimeRoom;  // the keys, numbers and flags
   for (const Field& f : fields_) room += JsonStringRoom(f.text);

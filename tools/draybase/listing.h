@@ -73,12 +73,13 @@ class ListingWriter {
   ListingWriter(const ListingWriter&) = delete;
   ListingWriter& operator=(const ListingWriter&) = delete;
 
-  // Adds m (read with its header's stored bytes). Its texts are shown in
+  // Adds m (its header's stored bytes, viewed). Its texts are shown in
   // the set charset_of() answers (kRaw: the stored bytes; any other set:
   // their UTF-8 decoding); it is asked only when a text holds bytes above
-  // 127, since ASCII reads the same in every set.
+  // 127, since ASCII reads the same in every set. A JSON listing shows the
+  // written and processed dates: view them (HeaderDates::kRead).
   template <typename CharsetOf>
-  void Add(const drayline::Message& m, CharsetOf&& charset_of) {
+  void Add(const drayline::HeaderView& m, CharsetOf&& charset_of) {
     if (Look(m)) {
       AddLooked(m, drayline::Charset::kCp437);
     } else {
@@ -100,12 +101,12 @@ class ListingWriter {
 
  private:
   // Looks at m's texts; true when all are ASCII.
-  bool Look(const drayline::Message& m);
-  void AddLooked(const drayline::Message& m, drayline::Charset charset);
-  void AddPlain(const drayline::Message& m);
+  bool Look(const drayline::HeaderView& m);
+  void AddLooked(const drayline::HeaderView& m, drayline::Charset charset);
+  void AddPlain(const drayline::HeaderView& m);
   // A plain line of the looked-at texts, after number, ending in letters.
   void AddPlain(std::string_view number, std::string_view letters);
-  void AddJson(const drayline::Message& m, bool utf8);
+  void AddJson(const drayline::HeaderView& m, bool utf8);
 
   const ListingStyle style_;
   BlockOutput& out_;
