@@ -12,6 +12,8 @@ namespace {
 
 // A window reload starts this many bytes before the byte asked for.
 constexpr int32_t kTextLead = 80;
+// The longest rest of a text read whole in one read, past the window.
+constexpr int64_t kDirectRead = 64 * 1024;
 
 }  // namespace
 
@@ -21,9 +23,15 @@ JamTextSource::JamTextSource(const JamBaseFiles& files)
       carry_over_(new uint8_t[kCarryOverSize]()) {}
 
 void JamTextSource::Begin(uint32_t txt_offset, uint32_t txt_len) {
-  uint64_t size = 0;
-  File* file = files_.text_file();
-  if (file == nullptr || file->Size(&size) != io::kOk) size = 0;
+  // The file's size is asked again only for a text that reaches past the
+  // size last known (the file grows as messages are stored), or once the
+  // window is dropped: a listing begins a text for every message.
+  uint64_t size = known_size_;
+  if (uint64_t{txt_offset} + txt_len > known_size_) {
+    File* file = files_.text_file();
+    if (file == nullptr || file->Size(&size) != io::kOk) size = 0;
+    known_size_ = size;
+  }
   size = std::min<uint64_t>(size, INT32_MAX);
   const uint64_t first = std::min<uint64_t>(txt_offset, size);
   const uint64_t len = std::min<uint64_t>(txt_len, size - first);
@@ -35,6 +43,7 @@ void JamTextSource::Begin(uint32_t txt_offset, uint32_t txt_len) {
 void JamTextSource::DropWindow() {
   window_start_ = 0;
   window_len_ = 0;
+  known_size_ = 0;
 }
 
 uint8_t JamTextSource::CarryOverChar() {
@@ -93,10 +102,33 @@ bool JamTextSource::Next(uint8_t* c) {
   return true;
 }
 
+bool JamTextSource::ReadRestDirectly(std::string* out, Status* failed) {
+  File* file = files_.text_file();
+  const int64_t want = int64_t{last_} - pos_ + 1;
+  if (file == nullptr || pos_ < 0 || want <= 0 || want > kDirectRead) return false;
+  const size_t old = out->size();
+  out->resize(old + static_cast<size_t>(want));
+  size_t done = 0;
+  const IoResult code =
+      RetryRead(*file, static_cast<uint64_t>(pos_),
+                std::span(reinterpret_cast<uint8_t*>(out->data() + old), static_cast<size_t>(want)),
+                &done);
+  if (code != io::kOk || done != static_cast<size_t>(want)) {
+    if (code != io::kOk && failed->ok()) {
+      *failed = Status::FromIo(code, "reading " + files_.FileName(kTextExt));
+    }
+    out->resize(old);  // read again byte by byte, as GetChar reads it
+    return false;
+  }
+  pos_ = last_ + 1;
+  return true;
+}
+
 Status JamTextSource::AppendRest(std::string* out) {
   Status failed;
   while (!EndOfText()) {
     const int64_t at = int64_t{pos_} - window_start_;
+    if ((pos_ < window_start_ || at >= window_len_) && ReadRestDirectly(out, &failed)) break;
     if (pos_ >= 0 && at >= 0 && at < window_len_) {
       // Up to the window's end or the text's, whichever comes first.
       const int64_t run = std::min<int64_t>(window_len_ - at, int64_t{last_} - pos_ + 1);

@@ -6,7 +6,8 @@
 // nothing outside the file is delivered. Before the text comes a carry-over
 // area, delivered at negative positions; this program never fills it, so a
 // negative position (only SetPosition makes one) reads from the text's
-// start. A window reload starts 80 bytes before the byte asked for, so that
+// start. The file's size is asked when a text reaches past the size last
+// known. A window reload starts 80 bytes before the byte asked for, so that
 // a line reader stepping back to a recent space reads nothing again; bytes
 // the window already holds are not read again when the text is begun anew
 // within a walk (the engine drops the window when a walk starts).
@@ -47,6 +48,11 @@ class JamTextSource final : public TextSource {
  private:
   uint8_t CarryOverChar();
   void Reload();
+  // Appends the rest of the text (the window holding none of it) in one
+  // read of exactly its bytes; false, *out as it was, when it is long,
+  // not all there or the read fails (kept in *failed, when the first): the
+  // window then reads it.
+  bool ReadRestDirectly(std::string* out, Status* failed);
 
   const JamBaseFiles& files_;
   std::unique_ptr<uint8_t[]> window_;
@@ -58,6 +64,7 @@ class JamTextSource final : public TextSource {
   int32_t first_ = 0;          // the text's first and last byte
   int32_t last_ = -1;
   IoResult last_result_ = io::kOk;
+  uint64_t known_size_ = 0;    // of the text file, as last asked (0: ask)
 };
 
 }  // namespace drayline::jam

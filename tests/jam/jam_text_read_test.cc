@@ -138,6 +138,26 @@ TEST_F(JamTextReadTest, AWholeTextWithAFailedReadIsAFailure) {
   EXPECT_EQ(it.status().io_result(), io::kDiskWriteError);
 }
 
+TEST_F(JamTextReadTest, ATextStoredWhileAWalkGoesOnReadsWhole) {
+  // The walk knows the text file's size from its first text; a text that
+  // another program stores after it lies past that size and is read whole.
+  Store({"first\r"});
+  Message m;
+  MessageIterator walk(&base_, ReadParts::kWhole, 1);
+  ASSERT_TRUE(walk.Next(&m));
+  auto other = NewJamMessageBase();
+  other->SetPath(dir_ / "base");
+  ASSERT_TRUE(other->OpenBase());
+  other->StartNewMessage();
+  other->SetFrom("A");
+  other->SetTo("B");
+  other->SetSubject("S");
+  other->AddTextLine("second, longer than the first");
+  ASSERT_EQ(other->WriteMessage(), 0);
+  ASSERT_TRUE(walk.Next(&m));
+  EXPECT_EQ(m.text, "second, longer than the first\r");
+}
+
 TEST_F(JamTextReadTest, PositionsAndWidths) {
   Store({"hello world\r"});
   base_.SeekFirst(1);
