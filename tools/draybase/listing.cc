@@ -31,6 +31,10 @@ void AppendLetters(const Message& m, std::string* out) {
 
 enum Text : size_t { kDate, kTime, kFrom, kTo, kSubject };
 
+// Bytes a row's number may take: an int32_t's ten digits and sign, and
+// room to spare.
+constexpr size_t kNumberRoom = 16;
+
 // The bytes of s, in words of eight given to look. A word may hold some
 // bytes twice (the last eight overlap those before; a shorter text is
 // read as two overlapping halves), which no question asked of the bytes
@@ -121,11 +125,13 @@ char* PutPrintable(std::string_view s, bool clean, char* p) {
 // Writes the field at p, padded with spaces to width characters and cut
 // to width when cut is set; the end. UTF-8 text beyond ASCII counts
 // characters (however many bytes each takes), anything else bytes.
-char* PutCell(const ListingWriter::Field& f, size_t width, bool cut, char* p) {
+// *text_end receives the end of the text, before the padding.
+char* PutCell(const ListingWriter::Field& f, size_t width, bool cut, char* p, char** text_end) {
   const bool chars = !f.ascii;
   std::string_view s = f.text;
   if (cut && s.size() > width) s = chars ? drayline::Utf8Prefix(s, width) : s.substr(0, width);
   p = PutPrintable(s, f.clean, p);
+  *text_end = p;
   const size_t shown = chars ? drayline::Utf8Length(s) : s.size();
   if (shown < width) {
     std::memset(p, ' ', width - shown);
@@ -135,16 +141,32 @@ char* PutCell(const ListingWriter::Field& f, size_t width, bool cut, char* p) {
 }
 
 template <size_t kWidth>
-char* PutCell(const ListingWriter::Field& f, bool cut, char* p) {
+char* PutCell(const ListingWriter::Field& f, bool cut, char* p, char** text_end) {
   if (f.ascii) {
     // A byte a character: the padding goes first, in one constant store,
     // and the text over it.
     const std::string_view s = cut ? f.text.substr(0, kWidth) : f.text;
     std::memset(p, ' ', kWidth);
-    PutPrintable(s, f.clean, p);
+    *text_end = PutPrintable(s, f.clean, p);
     return p + std::max(s.size(), kWidth);
   }
-  return PutCell(f, kWidth, cut, p);
+  return PutCell(f, kWidth, cut, p, text_end);
+}
+
+// Writes number's decimal digits to end at end; their start. Message
+// numbers are seldom negative, and are then written the general way.
+char* PutDecimalBefore(int32_t number, char* end) {
+  if (number < 0) {
+    char digits[16];
+    const auto last = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    return static_cast<char*>(std::memcpy(end - (last - digits), digits, last - digits));
+  }
+  auto n = static_cast<uint32_t>(number);
+  do {
+    *--end = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  return end;
 }
 
 char* Put(std::string_view s, char* p) {
@@ -276,43 +298,48 @@ void ListingWriter::AddLooked(const HeaderView& m, Charset charset) {
 
 void ListingWriter::AddPlain(const HeaderView& m) {
   char digits[16];
-  const auto end = std::to_chars(digits, digits + sizeof digits, m.number).ptr;
+  char* const end = digits + sizeof digits;
+  const char* const start = PutDecimalBefore(m.number, end);
   char letters[16];
   size_t count = 0;
   for (const auto& [bit, letter] : kLetters) {
     if (m.Has(bit)) letters[count++] = letter;
   }
   if (m.deleted) letters[count++] = 'D';
-  AddPlain(std::string_view(digits, static_cast<size_t>(end - digits)),
+  AddPlain(std::string_view(start, static_cast<size_t>(end - start)),
            std::string_view(letters, count));
 }
 
 void ListingWriter::AddPlain(std::string_view number, std::string_view letters) {
   // Room for the longest line these texts make: every text whole, each
   // padded to its width, the separators, the number and the letters.
-  size_t room = number_width_ + number.size() + 40 + kDateWidth + time_width_ +
+  size_t room = kNumberRoom + number_width_ + number.size() + 40 + kDateWidth + time_width_ +
                 2 * kNameWidth + kSubjectWidth;
   for (const Field& f : fields_) room += f.text.size();
   char* const begin = out_.Room(room);
   char* p = begin;
-  if (number.size() < number_width_) {
-    std::memset(p, ' ', number_width_ - number.size());
-    p += number_width_ - number.size();
-  }
+  // The number's padding in one constant store (the room holds it; what
+  // it writes past the number is written over next).
+  static_assert(kNumberRoom >= 12, "an int32_t's digits and sign");
+  std::memset(p, ' ', kNumberRoom);
+  if (number.size() < number_width_) p += number_width_ - number.size();
   p = Put(number, p);
   p = Put("  ", p);
-  p = PutCell<kDateWidth>(fields_[kDate], false, p);
+  char* text_end = nullptr;
+  p = PutCell<kDateWidth>(fields_[kDate], false, p, &text_end);
   p = Put(" ", p);
-  p = time_width_ == kLongTimeWidth ? PutCell<kLongTimeWidth>(fields_[kTime], false, p)
-                                    : PutCell<kShortTimeWidth>(fields_[kTime], false, p);
+  p = time_width_ == kLongTimeWidth
+          ? PutCell<kLongTimeWidth>(fields_[kTime], false, p, &text_end)
+          : PutCell<kShortTimeWidth>(fields_[kTime], false, p, &text_end);
   p = Put("  ", p);
-  p = PutCell<kNameWidth>(fields_[kFrom], true, p);
+  p = PutCell<kNameWidth>(fields_[kFrom], true, p, &text_end);
   p = Put("  ", p);
-  p = PutCell<kNameWidth>(fields_[kTo], true, p);
+  p = PutCell<kNameWidth>(fields_[kTo], true, p, &text_end);
   p = Put("  ", p);
-  p = PutCell<kSubjectWidth>(fields_[kSubject], true, p);
-  p = Put("  ", p);
-  p = Put(letters, p);
+  p = PutCell<kSubjectWidth>(fields_[kSubject], true, p, &text_end);
+  // Without letters, the subject's padding and the separator would end
+  // the line: it ends with the subject's text (less any spaces of its own).
+  p = letters.empty() ? text_end : Put(letters, Put("  ", p));
   while (p > begin && p[-1] == ' ') --p;
   *p++ = '\n';
   out_.Commit(p);
