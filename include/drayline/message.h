@@ -74,9 +74,9 @@ struct Message {
   void Set(AttributeBit bit, bool on);
 };
 
-// The fields a listing shows of one message, as views of the header the
-// base has loaded: no string is copied. The views stay valid until the
-// next call on the base (the walk's next step, say).
+// The fields a listing shows of one message, as views of storage the base
+// owns: no string is copied. The views stay valid until the next call on
+// the base (the walk's next step, say).
 struct HeaderView {
   int32_t number = 0;
   std::string_view from, to, subject;
@@ -126,7 +126,9 @@ class MessageIterator {
   // status() says which).
   bool Next(Message* out);
   // The same step, the header viewed (whatever the walk's parts): the
-  // fastest way through a base for a listing.
+  // fastest way through a base for a listing. The cursor stands on the
+  // message, but its header may be left unloaded: the 93 operations see
+  // it after ReadHeader (Base::ReadLoadedText reads its text as it is).
   bool Next(HeaderView* out, HeaderDates dates);
   const Status& status() const { return status_; }
 
@@ -168,12 +170,13 @@ class Base {
   // Reads the header of the message Raw()'s cursor stands on (a search
   // step's match, say) into *out, its text left empty; the cursor stays.
   Status ReadLoadedHeader(Message* out);
-  // The same header viewed, as MessageIterator::Next(HeaderView*) gives it.
+  // The header at the cursor viewed, as MessageIterator::Next(HeaderView*)
+  // gives it (and, as it does, maybe left unloaded).
   Status ViewLoadedHeader(HeaderView* out, HeaderDates dates);
   // Reads the stored text of the message whose header Raw() has loaded
-  // (ReadLoadedHeader, a walk's step) into *out, whole, as the text reads
-  // byte by byte; a read that fails is the answer, *out holding what came
-  // before it.
+  // (ReadLoadedHeader, a walk's step) or a view has viewed into *out,
+  // whole, as the text reads byte by byte; a read that fails is the
+  // answer, *out holding what came before it.
   Status ReadLoadedText(std::string* out);
   // The 93 operations, for what this facade does not cover.
   MessageBase& Raw() { return *base_; }

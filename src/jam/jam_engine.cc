@@ -5,6 +5,7 @@
 #include "jam/jam_engine.h"
 
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "jam/jam_base_files.h"
@@ -106,6 +107,8 @@ class JamEngine final : public StorageEngine {
 
   // ---- Reading ----
   Status ReadHeader(HeaderFields* header) override;
+  bool ViewsHeaders() const override { return true; }
+  Status ViewHeader(HeaderView* out, HeaderDates dates) override;
   void MakeTexts(HeaderFields* header) override { header_.MakeTexts(header); }
   void MakeDates(HeaderFields* header) override { header_.MakeDates(header); }
   void SetDateStyle(uint8_t style) override { date_style_ = style; }
@@ -120,10 +123,15 @@ class JamEngine final : public StorageEngine {
   Status SetLastRead(int32_t user, int32_t num) override { return last_read_.Set(user, num); }
 
  private:
+  // The live index record at the cursor, and its number.
+  Status LocateLive(IndexRecord* entry, int64_t* record);
+
   JamBaseFiles files_;
   JamIndex index_;
   JamHeaderReader reader_;
   JamHeader header_;  // the header loaded or composed
+  std::unique_ptr<JamHeader> viewed_;  // the header last viewed, once one is
+  char viewed_texts_[JamHeader::kViewTextsSize] = {};
   JamCursor cursor_;
   JamTextSource text_;
   JamLastRead last_read_;
@@ -216,16 +224,35 @@ Status JamEngine::ReadHeader(HeaderFields* header) {
   if (!cursor_.Found()) return Status::Ok();  // the previous header stays
   IndexRecord entry;
   int64_t record = 0;
-  Status s = cursor_.Locate(&entry, &record);
-  if (s.ok() && entry.deleted()) {
-    s = Status::NoSuchMessage("index record " + std::to_string(record) + " is deleted");
-  }
+  Status s = LocateLive(&entry, &record);
   if (!s.ok()) return s;
   s = reader_.Load(files_.header_file(), entry.HdrOffset, record, &header_);
   header_.ToFields(header);  // a header not read reads as all zero
   if (!s.ok()) return s;
   header_.ToDates(header);
   DecodeSubfields(header_.Subfields(), header_.Field(kMhAttribute), header);
+  return s;
+}
+
+Status JamEngine::LocateLive(IndexRecord* entry, int64_t* record) {
+  Status s = cursor_.Locate(entry, record);
+  if (s.ok() && entry->deleted()) {
+    s = Status::NoSuchMessage("index record " + std::to_string(*record) + " is deleted");
+  }
+  return s;
+}
+
+Status JamEngine::ViewHeader(HeaderView* out, HeaderDates dates) {
+  // Read into a header of its own: the loaded one (and the layer's fields
+  // made from it, which a rewrite writes back) stays as it was.
+  if (!cursor_.Found()) return Status::NoSuchMessage("the cursor stands on no message");
+  IndexRecord entry;
+  int64_t record = 0;
+  Status s = LocateLive(&entry, &record);
+  if (!s.ok()) return s;
+  if (viewed_ == nullptr) viewed_ = std::make_unique<JamHeader>();
+  s = reader_.Load(files_.header_file(), entry.HdrOffset, record, viewed_.get());
+  if (s.ok()) viewed_->View(out, dates, viewed_texts_);
   return s;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "jam/jam_subfields.h"
 #include "support/clock.h"
 #include "support/dates.h"
 #include "support/strings.h"
@@ -54,25 +55,37 @@ constexpr ByteFlags kByteFlags = MakeByteFlags();
 static_assert(kAttrConfirmRequest < (1u << 24), "every flag bit lies in the low three bytes");
 
 // DateText (month-day-year, the year's last two digits) and TimeText
-// (hour:minute) of a DateWritten, as dt. A 32-bit time lies in the years 1970
-// to 2106, so the texts are always 8 and 5 characters long. A list makes them
-// for every message: they are written into the strings' own storage.
-void SetWrittenTexts(const DateTimeRecord& dt, std::string* date, std::string* time) {
+// (hour:minute) of a DateWritten, as dt, written at date and time. A 32-bit
+// time lies in the years 1970 to 2106, so the texts are always 8 and 5
+// characters long.
+void PutWrittenTexts(const DateTimeRecord& dt, char* date, char* time) {
   // PutTwoDigits's digits, made here where the compiler sees them inline.
   const auto two = [](char* out, unsigned n) {
     out[0] = static_cast<char>('0' + n / 10 % 10);
     out[1] = static_cast<char>('0' + n % 10);
   };
-  char text[8];
-  two(text, dt.Month);
-  two(text + 3, dt.Day);
-  two(text + 6, dt.Year % 100u);
-  text[2] = text[5] = '-';
-  OverwriteString(std::string_view(text, 8), date);
-  two(text, dt.Hour);
-  two(text + 3, dt.Minute);
-  text[2] = ':';
-  OverwriteString(std::string_view(text, 5), time);
+  two(date, dt.Month);
+  two(date + 3, dt.Day);
+  two(date + 6, dt.Year % 100u);
+  date[2] = date[5] = '-';
+  two(time, dt.Hour);
+  two(time + 3, dt.Minute);
+  time[2] = ':';
+}
+
+// The same texts into strings; a list makes them for every message: they
+// are written into the strings' own storage.
+void SetWrittenTexts(const DateTimeRecord& dt, std::string* date, std::string* time) {
+  char texts[kDateMax + kTimeMax];
+  PutWrittenTexts(dt, texts, texts + kDateMax);
+  OverwriteString(std::string_view(texts, kDateMax), date);
+  OverwriteString(std::string_view(texts + kDateMax, kTimeMax), time);
+}
+
+// The interface's flags of an Attribute.
+uint32_t AttributeFlags(uint32_t attribute) {
+  return kByteFlags[0][attribute & 0xFF] | kByteFlags[1][(attribute >> 8) & 0xFF] |
+         kByteFlags[2][(attribute >> 16) & 0xFF];
 }
 
 uint16_t TwoDigitField(const std::string& text, size_t pos) {
@@ -121,8 +134,7 @@ void JamHeader::SetLoaded(uint32_t offset, size_t length) {
 void JamHeader::ToFields(HeaderFields* fields) const {
   const uint8_t* fixed = bytes_.get();
   const uint32_t attribute = DecodeFixed32(fixed + kMhAttribute);
-  fields->attributes = kByteFlags[0][attribute & 0xFF] | kByteFlags[1][(attribute >> 8) & 0xFF] |
-                       kByteFlags[2][(attribute >> 16) & 0xFF];
+  fields->attributes = AttributeFlags(attribute);
   fields->deleted = (attribute & kAttrDeleted) != 0;
   fields->echoed = true;
   fields->cost = static_cast<uint16_t>(DecodeFixed32(fixed + kMhCost));
@@ -160,14 +172,36 @@ void JamHeader::MakeTexts(HeaderFields* fields) const {
   SetWrittenTexts(LocalTime(fields->stored_written), &fields->date_text, &fields->time_text);
 }
 
+LocalDateTime JamHeader::LocalDate(uint32_t time) const {
+  if (time == 0) return LocalDateTime();
+  const DateTimeRecord t = LocalTime(time);
+  return LocalDateTime{t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
+}
+
 void JamHeader::MakeDates(HeaderFields* fields) const {
-  auto local = [this](uint32_t time) {
-    if (time == 0) return LocalDateTime();
-    const DateTimeRecord t = LocalTime(time);
-    return LocalDateTime{t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
-  };
-  fields->written = local(fields->stored_written);
-  fields->processed = local(fields->stored_processed);
+  fields->written = LocalDate(fields->stored_written);
+  fields->processed = LocalDate(fields->stored_processed);
+}
+
+void JamHeader::View(HeaderView* out, HeaderDates dates, char* texts) const {
+  // What ReadHeader, MakeTexts and MakeDates make of the same header.
+  const uint8_t* fixed = bytes_.get();
+  const uint32_t attribute = DecodeFixed32(fixed + kMhAttribute);
+  const SubfieldTexts named = ViewSubfieldTexts(Subfields(), attribute);
+  out->number = static_cast<int32_t>(MessageNumber());
+  out->from = named.from;
+  out->to = named.to;
+  out->subject = named.subject;
+  const uint32_t written = DecodeFixed32(fixed + kMhDateWritten);
+  PutWrittenTexts(LocalTime(written), texts, texts + kDateMax);
+  out->date_text = std::string_view(texts, kDateMax);
+  out->time_text = std::string_view(texts + kDateMax, kTimeMax);
+  const bool read = dates == HeaderDates::kRead;
+  out->written = read ? LocalDate(written) : LocalDateTime();
+  out->processed = read ? LocalDate(DecodeFixed32(fixed + kMhDateProcessed)) : LocalDateTime();
+  out->attributes = AttributeFlags(attribute);
+  out->deleted = (attribute & kAttrDeleted) != 0;
+  out->text_length = DecodeFixed32Signed(fixed + kMhTxtLen);
 }
 
 void JamHeader::ApplyFields(const HeaderFields& fields) {

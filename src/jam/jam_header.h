@@ -66,6 +66,12 @@ class JamHeader {
   // stored dates that ToDates put into *fields.
   void MakeTexts(HeaderFields* fields) const;
   void MakeDates(HeaderFields* fields) const;
+  // The fields a listing shows of a loaded header, as ReadHeader,
+  // MakeTexts and MakeDates make them, viewed in this buffer (valid while
+  // it holds the header); the date and time texts are written at texts
+  // (kViewTextsSize bytes).
+  static constexpr size_t kViewTextsSize = kDateMax + kTimeMax;
+  void View(HeaderView* out, HeaderDates dates, char* texts) const;
   // Puts the fields the layer changes (cost, reply links, attribute
   // flags) over the fixed part; every other bit stays. Cost is written
   // only when its low 16 bits differ, so a stored cost above 65535 stays.
@@ -75,6 +81,8 @@ class JamHeader {
   // A JAM time as a local date and time; the date of the last day
   // converted is kept, as a list converts the same few days over and over.
   DateTimeRecord LocalTime(uint32_t time) const;
+  // The same as a LocalDateTime; 0 is none (all zero).
+  LocalDateTime LocalDate(uint32_t time) const;
 
   std::unique_ptr<uint8_t[]> bytes_;
   mutable uint32_t cached_day_ = UINT32_MAX;  // LocalTime's last day

@@ -80,38 +80,60 @@ void DecodeAddress(std::span<const uint8_t> data, NetAddress* addr) {
 
 }  // namespace
 
-void DecodeSubfields(std::span<const uint8_t> area, uint32_t attribute,
-                     HeaderFields* fields) {
-  // The strings are assigned from views, so a walk over many headers
-  // reuses their storage.
+namespace {
+
+// Walks the records of area once: the texts into *texts, each address
+// record to address(kind, data).
+template <typename Address>
+void WalkSubfields(std::span<const uint8_t> area, uint32_t attribute, SubfieldTexts* texts,
+                   Address&& address) {
   ForEachSubfield(area, [&](const Subfield& sf) {
     switch (sf.kind) {
       case kSfOrigAddr:
-        DecodeAddress(sf.data, &fields->orig);
-        break;
       case kSfDestAddr:
-        DecodeAddress(sf.data, &fields->dest);
+        address(sf.kind, sf.data);
         break;
       case kSfSenderName:
-        fields->from = SubfieldText(sf.data, kFromMax);
+        texts->from = SubfieldText(sf.data, kFromMax);
         break;
       case kSfReceiverName:
-        fields->to = SubfieldText(sf.data, kToMax);
+        texts->to = SubfieldText(sf.data, kToMax);
         break;
       case kSfSubject:
-        fields->subject = SubfieldText(sf.data, kSubjectMax);
+        texts->subject = SubfieldText(sf.data, kSubjectMax);
         break;
       case kSfAttachedFile:
-        if (attribute & kAttrFileAttach) fields->subject = SubfieldText(sf.data, kSubjectMax);
+        if (attribute & kAttrFileAttach) texts->subject = SubfieldText(sf.data, kSubjectMax);
         break;
       case kSfRequestedFile:
-        if (attribute & kAttrFileRequest) fields->subject = SubfieldText(sf.data, kSubjectMax);
+        if (attribute & kAttrFileRequest) texts->subject = SubfieldText(sf.data, kSubjectMax);
         break;
       default:
         break;
     }
     return true;
   });
+}
+
+}  // namespace
+
+SubfieldTexts ViewSubfieldTexts(std::span<const uint8_t> area, uint32_t attribute) {
+  SubfieldTexts texts;
+  WalkSubfields(area, attribute, &texts, [](uint16_t, std::span<const uint8_t>) {});
+  return texts;
+}
+
+void DecodeSubfields(std::span<const uint8_t> area, uint32_t attribute,
+                     HeaderFields* fields) {
+  SubfieldTexts texts;
+  WalkSubfields(area, attribute, &texts, [fields](uint16_t kind, std::span<const uint8_t> data) {
+    DecodeAddress(data, kind == kSfOrigAddr ? &fields->orig : &fields->dest);
+  });
+  // The strings are assigned from views, so a walk over many headers
+  // reuses their storage.
+  fields->from = texts.from;
+  fields->to = texts.to;
+  fields->subject = texts.subject;
 }
 
 }  // namespace drayline::jam

@@ -75,6 +75,15 @@ void WriteComposedSubfields(const HeaderFields& fields, SubfieldWriter* out);
 // rewrite writes them afresh and carries every other kind over.
 bool IsComposedKind(uint16_t kind);
 
+// The sender, recipient and subject that the records of a header's
+// subfield area give, viewed in it: a later record of a kind replaces an
+// earlier one; attribute (the header's Attribute) decides whether kinds 9
+// and 11 give the subject.
+struct SubfieldTexts {
+  std::string_view from, to, subject;
+};
+SubfieldTexts ViewSubfieldTexts(std::span<const uint8_t> area, uint32_t attribute);
+
 // Fills from, to, subject, orig and dest of *fields from the records of
 // area; a later record of a kind replaces an earlier one. attribute (the
 // header's Attribute) decides whether kinds 9 and 11 give the subject.

@@ -163,11 +163,13 @@ class EngineMessageBase final : public MessageBase {
   // ---- For the message facade (message.cc) ----
   // The header composed or last loaded, its texts and local dates made.
   const HeaderFields& Header();
-  // The same with its texts made but its local dates as they are (a plain
-  // listing shows no dates but the texts).
-  const HeaderFields& HeaderTexts() {
-    MakeTexts();
-    return header_;
+  // Views the header at the cursor (noted as a step): without loading it
+  // where the engine views headers, else loaded and viewed.
+  Status ViewHeader(HeaderView* out, HeaderDates dates);
+  // Loads the header at the cursor when a view left it unloaded, so that
+  // the text read next is its message's.
+  void LoadViewed() {
+    if (viewed_unloaded_) ReadHeader();
   }
   // The status of the last step, success included (LastStatus keeps a
   // format's failure over later successes; a program walking a base wants
@@ -208,6 +210,7 @@ class EngineMessageBase final : public MessageBase {
   SpillingText text_;
   Status last_;
   Status step_;
+  bool viewed_unloaded_ = false;  // the cursor's header was viewed, not loaded
   bool done_ = false;
 };
 

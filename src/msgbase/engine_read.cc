@@ -39,7 +39,34 @@ void EngineMessageBase::SeekNextForUser() {
 
 void EngineMessageBase::ReadHeader() {
   LineOpen = false;
+  viewed_unloaded_ = false;
   Note(engine_->ReadHeader(&header_));
+}
+
+Status EngineMessageBase::ViewHeader(HeaderView* out, HeaderDates dates) {
+  if (engine_->ViewsHeaders()) {
+    const Status s = engine_->ViewHeader(out, dates);
+    Note(s);
+    viewed_unloaded_ = true;
+    return s;
+  }
+  ReadHeader();
+  if (!step_.ok()) return step_;
+  MakeTexts();
+  if (dates == HeaderDates::kRead) MakeDates();
+  const HeaderFields& h = header_;
+  out->number = GetMsgNum();
+  out->from = h.from;
+  out->to = h.to;
+  out->subject = h.subject;
+  out->date_text = h.date_text;
+  out->time_text = h.time_text;
+  out->written = dates == HeaderDates::kRead ? h.written : LocalDateTime();
+  out->processed = dates == HeaderDates::kRead ? h.processed : LocalDateTime();
+  out->attributes = h.attributes;
+  out->deleted = IsDeleted();
+  out->text_length = h.text_length;
+  return step_;
 }
 
 void EngineMessageBase::BeginTextRead() {

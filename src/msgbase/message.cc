@@ -55,25 +55,6 @@ Status LoadHeader(EngineMessageBase& base, Message* out) {
   return Status();
 }
 
-// Views the header at the cursor in *out.
-Status ViewHeader(EngineMessageBase& base, HeaderDates dates, HeaderView* out) {
-  base.ReadHeader();
-  if (!base.StepStatus().ok()) return base.StepStatus();
-  const HeaderFields& h = dates == HeaderDates::kRead ? base.Header() : base.HeaderTexts();
-  out->number = base.GetMsgNum();
-  out->from = h.from;
-  out->to = h.to;
-  out->subject = h.subject;
-  out->date_text = h.date_text;
-  out->time_text = h.time_text;
-  out->written = dates == HeaderDates::kRead ? h.written : LocalDateTime();
-  out->processed = dates == HeaderDates::kRead ? h.processed : LocalDateTime();
-  out->attributes = h.attributes;
-  out->deleted = base.IsDeleted();
-  out->text_length = h.text_length;
-  return Status();
-}
-
 Status LoadText(EngineMessageBase& base, Message* out) {
   base.BeginTextRead();
   out->text.clear();
@@ -159,7 +140,7 @@ bool MessageIterator::Step() {
 
 bool MessageIterator::Next(HeaderView* out, HeaderDates dates) {
   if (!Step()) return false;
-  status_ = ViewHeader(*static_cast<EngineMessageBase*>(base_), dates, out);
+  status_ = static_cast<EngineMessageBase*>(base_)->ViewHeader(out, dates);
   return status_.ok();
 }
 
@@ -250,13 +231,15 @@ Status Base::ReadLoadedHeader(Message* out) {
 Status Base::ViewLoadedHeader(HeaderView* out, HeaderDates dates) {
   EngineMessageBase* base = Layer(base_.get());
   if (base == nullptr) return NotThisLibrarys();
-  return ViewHeader(*base, dates, out);
+  return base->ViewHeader(out, dates);
 }
 
 Status Base::ReadLoadedText(std::string* out) {
   out->clear();
   EngineMessageBase* base = Layer(base_.get());
   if (base == nullptr) return NotThisLibrarys();
+  base->LoadViewed();
+  if (!base->StepStatus().ok()) return base->StepStatus();
   base->BeginTextRead();
   if (!base->StepStatus().ok()) return base->StepStatus();
   base->AppendText(out);

@@ -221,6 +221,12 @@ class StorageEngine {
   // ---- Reading the message at the cursor ----
   // Loads its header into *header (left as it was when there is none).
   virtual Status ReadHeader(HeaderFields* header) = 0;
+  // An engine that answers true views the header at the cursor without
+  // loading it (ReadHeader's header, and the layer's, stay as they were):
+  // *out views storage of the engine's, valid until its next call. The
+  // layer views the others' loaded header.
+  virtual bool ViewsHeaders() const { return false; }
+  virtual Status ViewHeader(HeaderView* /*out*/, HeaderDates /*dates*/) { return Status(); }
   // Added by the layer: a header that ReadHeader or a search step filled
   // may leave its texts and dates to be made (HeaderFields::texts_pending,
   // dates_pending); these make them from its stored dates. The layer

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "drayline/message.h"
 #include "fault_env.h"
 #include "jam/jam_format.h"
 #include "jam/jam_test_files.h"
@@ -249,9 +250,18 @@ TEST_F(JamSearchTest, RewriteHeaderWritesTheFixedPartInPlace) {
   Load(*fresh, 2);
   EXPECT_FALSE(fresh->IsReceived());
 
-  // Moved on without loading: the header in the buffer is not message 2's.
+  // Moved on without loading (a step, or a viewed step): the header in
+  // the buffer is not message 2's.
   const Bytes jhr = File(".jhr");
   base->SeekNext();
+  base->RewriteHeader();
+  EXPECT_NE(base->LastStatus().io_result(), 0);
+  EXPECT_EQ(File(".jhr"), jhr);
+  Load(*base, 1);
+  HeaderView view;
+  MessageIterator views(base.get(), ReadParts::kHeader, 2);
+  ASSERT_TRUE(views.Next(&view, HeaderDates::kSkip));
+  EXPECT_EQ(view.number, 2);
   base->RewriteHeader();
   EXPECT_NE(base->LastStatus().io_result(), 0);
   EXPECT_EQ(File(".jhr"), jhr);

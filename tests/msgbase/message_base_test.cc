@@ -368,6 +368,16 @@ TEST_P(MessageBaseTest, TheLoadedTextIsReadWholeAsItReadsByteByByte) {
     EXPECT_EQ(whole.substr(0, texts[static_cast<size_t>(read.number - 1)].size()),
               texts[static_cast<size_t>(read.number - 1)]);
   }
+  // After a viewed step too (which may leave the header unloaded); the
+  // 93 operations see the message once they read its header.
+  HeaderView view;
+  for (MessageIterator it(&base->Raw(), ReadParts::kHeader, 1); it.Next(&view, HeaderDates::kSkip);) {
+    const std::string& text = texts[static_cast<size_t>(view.number - 1)];
+    ASSERT_TRUE(base->ReadLoadedText(&whole).ok());
+    EXPECT_EQ(whole.substr(0, text.size()), text);
+    base->Raw().ReadHeader();
+    EXPECT_EQ(base->Raw().GetMsgNum(), view.number);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFormats, MessageBaseTest,
