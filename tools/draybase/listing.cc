@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace draybase {
@@ -21,6 +22,8 @@ constexpr std::pair<AttributeBit, char> kLetters[] = {
     {AttributeBit::kReceived, 'R'},   {AttributeBit::kSent, 'S'},
     {AttributeBit::kCrash, 'C'},      {AttributeBit::kKillSent, 'K'},
     {AttributeBit::kFileAttach, 'A'}, {AttributeBit::kFileRequest, 'F'}};
+// Letters a row may show: those, and D.
+constexpr size_t kLetterCount = std::size(kLetters) + 1;
 
 void AppendLetters(const Message& m, std::string* out) {
   for (const auto& [bit, letter] : kLetters) {
@@ -297,33 +300,56 @@ void ListingWriter::AddLooked(const HeaderView& m, Charset charset) {
 }
 
 void ListingWriter::AddPlain(const HeaderView& m) {
-  char digits[16];
-  char* const end = digits + sizeof digits;
-  const char* const start = PutDecimalBefore(m.number, end);
-  char letters[16];
-  size_t count = 0;
+  char* const begin = out_.Room(RowRoom() + kLetterCount);
+  // The number right-aligned in its column, written in place; one wider
+  // than the column (stored after the listing began) pushes the row on.
+  std::memset(begin, ' ', kNumberRoom);
+  char digits[2 * kNumberRoom];  // digits_end's kNumberRoom bytes copied whole
+  char* const digits_end = digits + kNumberRoom;
+  const char* const first = PutDecimalBefore(m.number, digits_end);
+  const auto width = static_cast<size_t>(digits_end - first);
+  char* p = begin + (width < number_width_ ? number_width_ - width : 0);
+  std::memcpy(p, first, kNumberRoom);  // the digits, and bytes written over next
+  p += width;
+  char* subject_end = nullptr;
+  p = PutCells(p, &subject_end);
+  char* const letters = p + 2;
+  char* q = letters;
   for (const auto& [bit, letter] : kLetters) {
-    if (m.Has(bit)) letters[count++] = letter;
+    if (m.Has(bit)) *q++ = letter;
   }
-  if (m.deleted) letters[count++] = 'D';
-  AddPlain(std::string_view(start, static_cast<size_t>(end - start)),
-           std::string_view(letters, count));
+  if (m.deleted) *q++ = 'D';
+  // Without letters, the subject's padding and the separator would end
+  // the line: it ends with the subject's text (less any spaces of its own).
+  if (q == letters) {
+    q = subject_end;
+  } else {
+    std::memcpy(p, "  ", 2);
+  }
+  EndRow(begin, q);
 }
 
 void ListingWriter::AddPlain(std::string_view number, std::string_view letters) {
-  // Room for the longest line these texts make: every text whole, each
-  // padded to its width, the separators, the number and the letters.
-  size_t room = kNumberRoom + number_width_ + number.size() + 40 + kDateWidth + time_width_ +
-                2 * kNameWidth + kSubjectWidth;
-  for (const Field& f : fields_) room += f.text.size();
-  char* const begin = out_.Room(room);
+  char* const begin = out_.Room(RowRoom() + number.size() + letters.size());
   char* p = begin;
-  // The number's padding in one constant store (the room holds it; what
-  // it writes past the number is written over next).
-  static_assert(kNumberRoom >= 12, "an int32_t's digits and sign");
   std::memset(p, ' ', kNumberRoom);
   if (number.size() < number_width_) p += number_width_ - number.size();
   p = Put(number, p);
+  char* subject_end = nullptr;
+  p = PutCells(p, &subject_end);
+  EndRow(begin, letters.empty() ? subject_end : Put(letters, Put("  ", p)));
+}
+
+size_t ListingWriter::RowRoom() const {
+  // Room for the longest line these texts make: every text whole, each
+  // padded to its width, the separators, the number and the letters.
+  size_t room = kNumberRoom + number_width_ + 40 + kDateWidth + time_width_ + 2 * kNameWidth +
+                kSubjectWidth;
+  for (const Field& f : fields_) room += f.text.size();
+  return room;
+}
+
+char* ListingWriter::PutCells(char* p, char** subject_end) {
   p = Put("  ", p);
   char* text_end = nullptr;
   p = PutCell<kDateWidth>(fields_[kDate], false, p, &text_end);
@@ -336,13 +362,13 @@ void ListingWriter::AddPlain(std::string_view number, std::string_view letters) 
   p = Put("  ", p);
   p = PutCell<kNameWidth>(fields_[kTo], true, p, &text_end);
   p = Put("  ", p);
-  p = PutCell<kSubjectWidth>(fields_[kSubject], true, p, &text_end);
-  // Without letters, the subject's padding and the separator would end
-  // the line: it ends with the subject's text (less any spaces of its own).
-  p = letters.empty() ? text_end : Put(letters, Put("  ", p));
-  while (p > begin && p[-1] == ' ') --p;
-  *p++ = '\n';
-  out_.Commit(p);
+  return PutCell<kSubjectWidth>(fields_[kSubject], true, p, subject_end);
+}
+
+void ListingWriter::EndRow(char* begin, char* end) {
+  while (end > begin && end[-1] == ' ') --end;
+  *end++ = '\n';
+  out_.Commit(end);
 }
 
 void ListingWriter::AddJson(const HeaderView& m, bool utf8) {

@@ -106,6 +106,14 @@ class ListingWriter {
   void AddPlain(const drayline::HeaderView& m);
   // A plain line of the looked-at texts, after number, ending in letters.
   void AddPlain(std::string_view number, std::string_view letters);
+  // Bytes a plain row of the looked-at texts takes at most, but for its
+  // number's digits and its letters.
+  size_t RowRoom() const;
+  // Writes the separator and the five cells of the looked-at texts at p;
+  // the end, and in *subject_end the end of the subject's text.
+  char* PutCells(char* p, char** subject_end);
+  // Ends the row begun at begin at end, less trailing spaces.
+  void EndRow(char* begin, char* end);
   void AddJson(const drayline::HeaderView& m, bool utf8);
 
   const ListingStyle style_;
