@@ -59,17 +59,12 @@ static_assert(kAttrConfirmRequest < (1u << 24), "every flag bit lies in the low 
 // time lies in the years 1970 to 2106, so the texts are always 8 and 5
 // characters long.
 void PutWrittenTexts(const DateTimeRecord& dt, char* date, char* time) {
-  // PutTwoDigits's digits, made here where the compiler sees them inline.
-  const auto two = [](char* out, unsigned n) {
-    out[0] = static_cast<char>('0' + n / 10 % 10);
-    out[1] = static_cast<char>('0' + n % 10);
-  };
-  two(date, dt.Month);
-  two(date + 3, dt.Day);
-  two(date + 6, dt.Year % 100u);
+  PutTwoDigits(date, dt.Month);
+  PutTwoDigits(date + 3, dt.Day);
+  PutTwoDigits(date + 6, dt.Year % 100u);
   date[2] = date[5] = '-';
-  two(time, dt.Hour);
-  two(time + 3, dt.Minute);
+  PutTwoDigits(time, dt.Hour);
+  PutTwoDigits(time + 3, dt.Minute);
   time[2] = ':';
 }
 

@@ -43,11 +43,6 @@ void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field) {
   field[n] = 0;
 }
 
-void PutTwoDigits(char* out, unsigned n) {
-  out[0] = static_cast<char>('0' + n / 10 % 10);
-  out[1] = static_cast<char>('0' + n % 10);
-}
-
 void OverwriteString(std::string_view text, std::string* out) {
   if (out->size() == text.size()) {
     std::memcpy(out->data(), text.data(), text.size());

@@ -29,8 +29,18 @@ std::string CStrToStr(std::span<const uint8_t> field, size_t max_len);
 // into field; bytes after the NUL are left as they were.
 void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field);
 
-// Writes n (below 100) as two decimal digits at out.
-void PutTwoDigits(char* out, unsigned n);
+// The decimal digits of 0 to 99, two each.
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+// Writes the last two decimal digits of n at out (a listing writes a date's
+// for every message: one copy from a table each).
+inline void PutTwoDigits(char* out, unsigned n) {
+  const char* pair = kDigitPairs + 2 * (n % 100);
+  out[0] = pair[0];
+  out[1] = pair[1];
+}
 // Puts text into *out, copying over its storage when the lengths agree (a
 // listing makes such texts for every message).
 void OverwriteString(std::string_view text, std::string* out);

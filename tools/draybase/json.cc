@@ -39,10 +39,14 @@ char* PutDigits(unsigned value, size_t width, char* p) {
   return p + size;
 }
 
-// Writes two digits of a value below 100.
+// Writes two digits of a value below 100, copied from a table of them (a
+// JSON listing writes two times of six such numbers for every message).
 char* PutTwo(unsigned value, char* p) {
-  p[0] = static_cast<char>('0' + value / 10);
-  p[1] = static_cast<char>('0' + value % 10);
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  std::memcpy(p, kPairs + 2 * value, 2);
   return p + 2;
 }
 
@@ -91,16 +95,28 @@ std::string JsonString(std::string_view text, JsonText kind) {
 char* PutJsonLocalTime(const drayline::LocalDateTime& t, char* p) {
   if (t == drayline::LocalDateTime()) return std::copy_n("null", 4, p);
   *p++ = '"';
+  if (t.year < 10000 && std::max({t.month, t.day, t.hour, t.minute, t.second}) < 100) {
+    // Every stored time but a damaged one, in a straight line.
+    p = PutTwo(t.year % 100u, PutTwo(t.year / 100u, p));
+    *p++ = '-';
+    p = PutTwo(t.month, p);
+    *p++ = '-';
+    p = PutTwo(t.day, p);
+    *p++ = 'T';
+    p = PutTwo(t.hour, p);
+    *p++ = ':';
+    p = PutTwo(t.minute, p);
+    *p++ = ':';
+    p = PutTwo(t.second, p);
+    *p++ = '"';
+    return p;
+  }
   const std::pair<char, unsigned> rest[] = {
       {'-', t.month}, {'-', t.day}, {'T', t.hour}, {':', t.minute}, {':', t.second}};
-  if (t.year < 10000) {
-    p = PutTwo(t.year % 100u, PutTwo(t.year / 100u, p));
-  } else {
-    p = PutDigits(t.year, 4, p);
-  }
+  p = PutDigits(t.year, 4, p);
   for (const auto& [separator, value] : rest) {
     *p++ = separator;
-    p = value < 100 ? PutTwo(value, p) : PutDigits(value, 2, p);
+    p = PutDigits(value, 2, p);
   }
   *p++ = '"';
   return p;
