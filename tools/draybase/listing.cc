@@ -76,22 +76,30 @@ void ForEachWord(std::string_view s, Look&& look) {
   }
 }
 
-// Whether s holds a byte outside 32..126, or (with_quotes) one of the two
+// Not 0 when s holds a byte outside 32..126, or (kQuotes) one of the two
 // a JSON string escapes: the one question asked of nearly every text, in
 // fewer steps than LookAt's three.
-bool Unusual(std::string_view s, bool with_quotes) {
+template <bool kQuotes>
+uint64_t Unusual(std::string_view s) {
   constexpr uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
   uint64_t found = 0;
   ForEachWord(s, [&](uint64_t x) {
     // 127 and above set the high bit of x or of x + 1 (a carry out of a
     // byte comes only from 255, high already); below 32 the borrow does.
     found |= (x | (x + kOnes) | ((x - kOnes * 32) & ~x)) & kHigh;
-    if (with_quotes) {
+    if constexpr (kQuotes) {
       const uint64_t q = x ^ (kOnes * '"'), b = x ^ (kOnes * '\\');
       found |= ((q - kOnes) & ~q & kHigh) | ((b - kOnes) & ~b & kHigh);
     }
   });
-  return found != 0;
+  return found;
+}
+
+// Whether every text of m is usual (Unusual finds nothing in any).
+template <bool kQuotes>
+bool AllUsual(const HeaderView& m) {
+  return (Unusual<kQuotes>(m.date_text) | Unusual<kQuotes>(m.time_text) |
+          Unusual<kQuotes>(m.from) | Unusual<kQuotes>(m.to) | Unusual<kQuotes>(m.subject)) == 0;
 }
 
 // Looks at field->text eight bytes at a time (every message's texts are
@@ -252,14 +260,12 @@ ListingWriter::ListingWriter(ListingStyle style, drayline::BaseFormat format,
 }
 
 bool ListingWriter::Look(const HeaderView& m) {
-  const std::string_view texts[] = {m.date_text, m.time_text, m.from, m.to, m.subject};
-  const bool json = style_ == ListingStyle::kJson;
-  bool unusual = false;
-  for (size_t i = 0; i < 5; ++i) {
-    fields_[i].text = texts[i];
-    unusual = unusual || Unusual(fields_[i].text, json);
-  }
-  if (!unusual) {
+  fields_[kDate].text = m.date_text;
+  fields_[kTime].text = m.time_text;
+  fields_[kFrom].text = m.from;
+  fields_[kTo].text = m.to;
+  fields_[kSubject].text = m.subject;
+  if (style_ == ListingStyle::kJson ? AllUsual<true>(m) : AllUsual<false>(m)) {
     for (Field& f : fields_) f.ascii = f.clean = f.plain = true;
     return true;
   }
