@@ -21,10 +21,10 @@ constexpr size_t kScanWindowBytes = 64 * 1024;
 // Records the search compares as one block.
 constexpr int64_t kScanBlock = 16;
 
-// The records' first four bytes compared as they are stored, four lanes
-// at a time (two records' checksums in lanes 0 and 2), without a branch.
-// GCC and Clang lower the vectors to the machine's own, or to plain words
-// where it has none.
+// The records' first four bytes compared as they are stored, four records
+// at a time (their checksums gathered from two loads of two records each),
+// without a branch. GCC and Clang lower the vectors to the machine's own,
+// or to plain words where it has none.
 using Lanes = uint32_t __attribute__((vector_size(16)));
 
 // A checksum as its stored bytes read in every lane.
@@ -38,13 +38,34 @@ Lanes StoredInLanes(uint32_t crc) {
 
 // True when one of the kScanBlock records at p may have checksum a or b.
 bool BlockMayMatch(const uint8_t* p, const Lanes& a, const Lanes& b) {
+  static_assert(kIndexRecordSize == 8 && kScanBlock % 4 == 0);
   Lanes any = {0, 0, 0, 0};
-  for (int64_t i = 0; i < kScanBlock; i += 2, p += 2 * kIndexRecordSize) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    any |= reinterpret_cast<Lanes>((v == a) | (v == b));
+  for (int64_t i = 0; i < kScanBlock; i += 4, p += 4 * kIndexRecordSize) {
+    Lanes first, second;
+    std::memcpy(&first, p, sizeof first);
+    std::memcpy(&second, p + sizeof first, sizeof second);
+    const Lanes crcs = __builtin_shufflevector(first, second, 0, 2, 4, 6);
+    any |= reinterpret_cast<Lanes>((crcs == a) | (crcs == b));
   }
-  return (any[0] | any[2]) != 0;
+  return (any[0] | any[1] | any[2] | any[3]) != 0;
+}
+
+// The first of the n records at run, from i on, whose checksum is a or b
+// (their lanes a_lanes and b_lanes); n when none is. Nearly every block of
+// records holds no match: one pass without a branch passes it by.
+int64_t NextCandidate(const uint8_t* run, int64_t i, int64_t n, uint32_t a, uint32_t b,
+                      const Lanes& a_lanes, const Lanes& b_lanes) {
+  while (i < n) {
+    if (n - i >= kScanBlock && !BlockMayMatch(run + i * kIndexRecordSize, a_lanes, b_lanes)) {
+      i += kScanBlock;
+      continue;
+    }
+    for (const int64_t end = std::min(n, i + kScanBlock); i < end; ++i) {
+      const uint32_t crc = DecodeFixed32(run + i * kIndexRecordSize);
+      if (crc == a || crc == b) return i;
+    }
+  }
+  return n;
 }
 
 // A run of index records is as long as the whole records the window holds.
@@ -134,19 +155,11 @@ bool JamIndex::FindChecksum(File* file, const Checksums& crcs, int64_t limit,
     }
     const int64_t n = std::min<int64_t>(int64_t(run.size() / kIndexRecordSize),
                                         limit - at);
-    const uint8_t* p = run.data();
-    for (int64_t i = 0; i < n; ++i, p += kIndexRecordSize) {
-      // Nearly every block of records holds no match: one branch-free
-      // pass over a block passes it by.
-      if ((i & (kScanBlock - 1)) == 0 && n - i >= kScanBlock && !BlockMayMatch(p, a_lanes, b_lanes)) {
-        i += kScanBlock - 1;
-        p += (kScanBlock - 1) * kIndexRecordSize;
-        continue;
-      }
-      const uint32_t crc = DecodeFixed32(p);
-      if (crc != a && crc != b) continue;
-      const IndexRecord found = DecodeIndexRecord(p);
-      if (found.deleted() || !crcs.Match(crc)) continue;
+    for (int64_t i = 0;; ++i) {
+      i = NextCandidate(run.data(), i, n, a, b, a_lanes, b_lanes);
+      if (i == n) break;
+      const IndexRecord found = DecodeIndexRecord(run.data() + i * kIndexRecordSize);
+      if (found.deleted() || !crcs.Match(found.UserCRC)) continue;
       *entry = found;
       *record = at + i;
       Hold(*record, found);
