@@ -1,7 +1,7 @@
 // Reads everything a board program can read from an open base, through the
 // MessageBase interface only: every message's header, getters and text (as
-// lines and as bytes), the cursor backwards, the mail search and a
-// last-read pointer. Shared by the fuzz targets and the corruption tests,
+// lines and as bytes), the cursor backwards, the mail search, a listing's
+// viewed walk and a last-read pointer. Shared by the fuzz targets and the corruption tests,
 // whatever the format.
 
 #ifndef DRAYLINE_FUZZ_READ_EVERY_MESSAGE_H_
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "drayline/message.h"
 #include "drayline/message_base.h"
 
 namespace drayline {
@@ -57,6 +58,15 @@ inline uint64_t ReadEveryMessage(MessageBase& base, int max_messages = 5000) {
       ++found;
     }
     sum += found;
+  }
+  // A listing's walk, each header viewed (with its dates).
+  HeaderView view;
+  int viewed = 0;
+  for (MessageIterator it(&base, ReadParts::kHeader);
+       viewed < max_messages && it.Next(&view, HeaderDates::kRead); ++viewed) {
+    sum += view.from.size() + view.to.size() + view.subject.size() + view.date_text.size() +
+           view.time_text.size() + view.written.year + view.processed.second + view.attributes +
+           static_cast<uint32_t>(view.number ^ view.text_length);
   }
   sum += static_cast<uint32_t>(base.GetHighActiveMsgNum());
   sum += static_cast<uint32_t>(base.GetLastRead(1));
