@@ -118,7 +118,9 @@ void WalkSubfields(std::span<const uint8_t> area, uint32_t attribute, SubfieldTe
 }  // namespace
 
 SubfieldTexts ViewSubfieldTexts(std::span<const uint8_t> area, uint32_t attribute) {
-  SubfieldTexts texts;
+  // A text no record gives views an empty string, never a null pointer,
+  // which a caller's copy of its bytes may not be handed.
+  SubfieldTexts texts{"", "", ""};
   WalkSubfields(area, attribute, &texts, [](uint16_t, std::span<const uint8_t>) {});
   return texts;
 }

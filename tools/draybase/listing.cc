@@ -123,6 +123,7 @@ void LookAt(ListingWriter::Field* field) {
 
 // Writes s at p with control characters as '?' (Printable); the end.
 char* PutPrintable(std::string_view s, bool clean, char* p) {
+  if (s.empty()) return p;  // an empty view's data may be null, which memcpy never takes
   std::memcpy(p, s.data(), s.size());
   if (!clean) {
     for (size_t i = 0; i < s.size(); ++i) {
@@ -181,6 +182,7 @@ char* PutDecimalBefore(int32_t number, char* end) {
 }
 
 char* Put(std::string_view s, char* p) {
+  if (s.empty()) return p;  // as in PutPrintable
   std::memcpy(p, s.data(), s.size());
   return p + s.size();
 }
