@@ -90,6 +90,44 @@ TEST_P(TransferE2eTest, AnImportedExportExportsTheSameAgain) {
   EXPECT_NE(text.out.find("User 3: last read 2"), std::string::npos);
 }
 
+// Fields whose writing takes shortcuts: long texts with bytes to escape at
+// every offset, addresses at their longest, a set named by a control line
+// after another, control information that is not lines alone.
+TEST_P(TransferE2eTest, AnExportWritesEveryFieldWhateverItsSize) {
+  ExportedMessage m;
+  std::string text, escaped;
+  for (size_t i = 0; i < 3000; ++i) {
+    const char c = "ab\"cdefgh\\ijklmnopq\x1fr"[i % 21];
+    text += c;
+    escaped += c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\x1f' ? "\\u001f" : std::string(1, c);
+  }
+  m.text = text + "\r";
+  m.orig = {65535, 65535, 65535, 65535};
+  m.dest = {1, 2, 3, 0};
+  if (GetParam() == BaseFormat::kJam) {
+    jam::FillJamPart(&m);
+    m.jam.subfields.push_back({2000, 0, "PID: x\x01" "CHRS: LATIN-1 2"});
+  } else {
+    squish::FillSquishPart(&m);
+    m.squish.control = "MSGID: 1:2/3 1\x01" "chrs: LATIN-1 2";  // no byte 1 first
+  }
+  Status s;
+  std::unique_ptr<MessageSink> sink = MessageSink::Open(dir_ / "a", GetParam(), {}, &s);
+  ASSERT_TRUE(sink && sink->Store(m).ok() && sink->Finish().ok()) << s.text();
+  const Outcome first = Run("export " + Q("a"));
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.out.find("\"text\": \"" + escaped + "\\r\"}\n"), std::string::npos);
+  EXPECT_NE(first.out.find("\"orig\": \"65535:65535/65535.65\", \"dest\": \"1:2/3\""),
+            std::string::npos);  // at most 20 characters
+  EXPECT_NE(first.out.find("\"charset\": \"LATIN-1\""), std::string::npos);
+  EXPECT_EQ(first.out.find("\"control_base64\"") != std::string::npos,
+            GetParam() == BaseFormat::kSquish);
+  WriteFileBytes(dir_ / "a.jsonl", {first.out.begin(), first.out.end()});
+  ASSERT_EQ(Run("import " + Q("b") + " " + Q("a.jsonl")).status, 0);
+  const Outcome second = Run("export " + Q("b"));
+  EXPECT_EQ(second.out.substr(second.out.find('\n')), first.out.substr(first.out.find('\n')));
+}
+
 TEST_P(TransferE2eTest, ALossyConversionIsRefusedUntilAskedFor) {
   MakeBase("a", /*long_sender=*/true);
   const std::string to = GetParam() == BaseFormat::kJam ? "squish" : "jam";

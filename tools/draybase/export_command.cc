@@ -116,12 +116,22 @@ int RunExport(CommandArgs args) {
   if (!opts.text && !PutLine(BaseLine(path, source->format(), source->settings()))) return WriteFailed();
   ExportedMessage m;
   std::array<std::unique_ptr<TextCodec>, 8> codecs;  // made once per set
+  std::string line;  // every message's, its room kept from one to the next
   while (source->Next(&m)) {
     const drayline::Charset charset = MessageCharset(m, opts.charset);
     std::unique_ptr<TextCodec>& made = codecs[static_cast<size_t>(charset) % codecs.size()];
     if (made == nullptr) made = std::make_unique<TextCodec>(charset);
     const TextCodec& codec = *made;
-    if (!PutLine(opts.text ? TextDump(m, codec) : MessageLine(m, codec))) return WriteFailed();
+    if (opts.text) {
+      line = TextDump(m, codec);
+    } else {
+      line.clear();
+      AppendMessageLine(m, codec, &line);
+    }
+    line.push_back('\n');
+    if (!std::cout.write(line.data(), static_cast<std::streamsize>(line.size()))) {
+      return WriteFailed();
+    }
   }
   std::vector<drayline::LastReadValue> last_reads;
   if (source->status().ok()) s = source->LastReads(&last_reads);

@@ -39,28 +39,46 @@ char* PutDigits(unsigned value, size_t width, char* p) {
   return p + size;
 }
 
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Writes two digits of a value below 100, copied from a table of them (a
 // JSON listing writes two times of six such numbers for every message).
 char* PutTwo(unsigned value, char* p) {
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
   std::memcpy(p, kPairs + 2 * value, 2);
   return p + 2;
 }
 
 }  // namespace
 
+size_t JsonPlainRun(std::string_view text, size_t from, JsonText kind) {
+  // Eight bytes at a time: a word holds a byte to escape when one is below
+  // 32, is '"' or '\\', or (for stored bytes) is above 127. Each test is
+  // exact about whether such a byte exists, not about where.
+  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+  const auto below = [](uint64_t x, uint64_t n) { return (x - n * kOnes) & ~x & kHigh; };
+  const uint64_t high = kind == JsonText::kBytes ? kHigh : 0;
+  const auto flagged = [&](size_t at) {
+    uint64_t x;
+    std::memcpy(&x, text.data() + at, 8);
+    return (below(x, 32) | below(x ^ ('"' * kOnes), 1) | below(x ^ ('\\' * kOnes), 1) |
+            (x & high)) != 0;
+  };
+  size_t i = from;
+  while (i + 8 <= text.size() && !flagged(i)) i += 8;
+  while (i < text.size() && Plain(static_cast<unsigned char>(text[i]), kind)) ++i;
+  return i;
+}
+
 char* PutJsonString(std::string_view text, JsonText kind, char* p) {
   *p++ = '"';
   // Runs of bytes that need no escape go in whole.
   size_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (Plain(b, kind)) continue;
+  for (size_t i = JsonPlainRun(text, 0, kind); i < text.size(); i = JsonPlainRun(text, run, kind)) {
     std::memcpy(p, text.data() + run, i - run);
-    p = PutEscape(b, p + (i - run));
+    p = PutEscape(static_cast<unsigned char>(text[i]), p + (i - run));
     run = i + 1;
   }
   std::memcpy(p, text.data() + run, text.size() - run);
@@ -133,6 +151,25 @@ std::string JsonLocalTime(const drayline::LocalDateTime& t) {
   std::string out;
   AppendJsonLocalTime(t, &out);
   return out;
+}
+
+char* PutDecimal(int64_t number, char* p) {
+  if (number < 0 || number > UINT32_MAX) return std::to_chars(p, p + kDecimalRoom, number).ptr;
+  // Most numbers of the formats are 32-bit: two digits at a time from the
+  // table, from the last, then all ten places copied in one piece.
+  auto value = static_cast<uint32_t>(number);
+  char digits[20] = {};
+  char* d = digits + 10;
+  for (; value >= 100; value /= 100) {
+    d = static_cast<char*>(std::memcpy(d - 2, kPairs + 2 * (value % 100), 2));
+  }
+  if (value >= 10) {
+    d = static_cast<char*>(std::memcpy(d - 2, kPairs + 2 * value, 2));
+  } else {
+    *--d = static_cast<char>('0' + value);
+  }
+  std::memcpy(p, d, 10);
+  return p + (digits + 10 - d);
 }
 
 void AppendDecimal(int64_t number, std::string* out) {

@@ -31,6 +31,9 @@ void AppendJsonString(std::string_view text, JsonText kind, std::string* out);
 // JsonStringRoom(text) bytes; answers the end of what it wrote.
 char* PutJsonString(std::string_view text, JsonText kind, char* p);
 constexpr size_t JsonStringRoom(std::string_view text) { return 2 + 6 * text.size(); }
+// The index of the first byte at or after from that a JSON string of kind
+// escapes; text.size() when there is none.
+size_t JsonPlainRun(std::string_view text, size_t from, JsonText kind);
 
 // "2026-12-07T16:52:00" (ISO 8601, local time, no zone) in quotes; null
 // for a time that is all zero (none stored).
@@ -43,6 +46,10 @@ constexpr size_t kJsonTimeRoom = 48;
 char* PutJsonLocalTime(const drayline::LocalDateTime& t, char* p);
 // Appends number in decimal to *out.
 void AppendDecimal(int64_t number, std::string* out);
+// Writes number in decimal at p, which has room for kDecimalRoom bytes
+// (some past the digits may be overwritten); answers the end of the digits.
+constexpr size_t kDecimalRoom = 20;
+char* PutDecimal(int64_t number, char* p);
 
 // An object written key by key, in the order the keys are added. Its
 // strings are of the kind given when it is made.

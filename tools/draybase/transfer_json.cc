@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <iostream>
 #include <limits>
@@ -39,77 +41,230 @@ constexpr CharsetEntry kCharsets[] = {
 
 std::string Utf8String(std::string_view utf8) { return JsonString(utf8, JsonText::kUtf8); }
 
-// The key with its text, and KEY_base64 when the text does not give the
-// bytes back.
-void AddText(JsonObject* o, std::string_view key, std::string_view bytes, const TextCodec& codec) {
+// ---- Writing a message line ----
+//
+// Export writes a line for every message of a base, so each line is
+// written through a pointer into one buffer the caller keeps: the keys with
+// their punctuation are constants, room is made once for a run of fields
+// of bounded size (a warm buffer never grows), and no field makes a string
+// of its own unless its text needs decoding.
+
+// Pieces written at p, which has room for them; each answers the end of
+// what it wrote.
+template <size_t N>
+char* PutLiteral(char* p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
+}
+char* PutRaw(char* p, std::string_view text) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+constexpr size_t kNumberRoom = kDecimalRoom;
+char* PutNumber(char* p, int64_t n) {
+  if (n == 0) {  // most numbers of most messages
+    *p = '0';
+    return p + 1;
+  }
+  return PutDecimal(n, p);
+}
+// A key of at most 24 characters with its quotes, colon and the comma
+// before it, and a number.
+constexpr size_t kFieldRoom = 30 + kNumberRoom;
+
+class LineWriter {
+ public:
+  // Writes after what *out holds; Finish cuts *out to what was written.
+  explicit LineWriter(std::string* out) : out_(out), used_(out->size()) {
+    Grow(std::max<size_t>(out->capacity(), used_ + 1024));
+  }
+  void Finish() { out_->resize(Used()); }
+
+  // Room for n bytes after what is written; Advance(end) keeps those
+  // written there, up to end.
+  char* Room(size_t n) {
+    if (static_cast<size_t>(end_ - p_) < n) Grow(std::max(2 * out_->size(), Used() + n));
+    return p_;
+  }
+  void Advance(char* end) { p_ = end; }
+
+  template <size_t N>
+  void Literal(const char (&text)[N]) {
+    Advance(PutLiteral(Room(N - 1), text));
+  }
+  void Raw(std::string_view text) { Advance(PutRaw(Room(text.size()), text)); }
+  void String(std::string_view text, JsonText kind) {
+    Advance(PutJsonString(text, kind, Room(JsonStringRoom(text))));
+  }
+
+ private:
+  size_t Used() const { return static_cast<size_t>(p_ - out_->data()); }
+  void Grow(size_t size) {
+    const size_t used = p_ == nullptr ? used_ : Used();
+    out_->resize(size);
+    p_ = out_->data() + used;
+    end_ = out_->data() + out_->size();
+  }
+
+  std::string* out_;
+  size_t used_;  // before the first Grow
+  char* p_ = nullptr;
+  char* end_ = nullptr;
+};
+
+bool IsAscii(std::string_view bytes) {
+  // Eight bytes at a time, then the rest.
+  uint64_t any = 0;
+  size_t i = 0;
+  for (uint64_t x; i + 8 <= bytes.size(); i += 8) {
+    std::memcpy(&x, bytes.data() + i, 8);
+    any |= x;
+  }
+  for (; i < bytes.size(); ++i) any |= static_cast<unsigned char>(bytes[i]);
+  return (any & 0x8080808080808080) == 0;
+}
+
+// The text of bytes as a JSON string, then (with key_base64, say
+// ", \"from_base64\": ") the bytes themselves when the text does not give
+// them back.
+void PutText(std::string_view bytes, std::string_view key_base64, const TextCodec& codec,
+             LineWriter* w) {
   // ASCII is itself in every set: most texts need no decoding.
-  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) {
-    o->AddString(key, bytes, JsonText::kUtf8);
+  if (IsAscii(bytes)) {
+    w->String(bytes, JsonText::kUtf8);
     return;
   }
   const std::string text = codec.Decode(bytes);
-  o->AddString(key, text, JsonText::kUtf8);
-  if (codec.Encode(text) != bytes) o->AddString(std::string(key) + "_base64", EncodeBase64(bytes));
+  w->String(text, JsonText::kUtf8);
+  if (codec.Encode(text) == bytes) return;
+  w->Raw(key_base64);
+  w->String(EncodeBase64(bytes), JsonText::kBytes);
 }
 
-std::string AttributeList(uint32_t bits) {
-  std::string out = "[";
+// As FormatAddress writes it (zone:net/node, .point when not 0, at most 20
+// characters) in quotes: its characters need no escape.
+constexpr size_t kAddressRoom = 2 + 4 * 6;  // four 16-bit numbers, separators
+char* PutAddress(char* p, const drayline::NetAddress& a) {
+  constexpr size_t kAddressMax = 20, kDigits = 5;
+  *p++ = '"';
+  char* const text = p;
+  p = std::to_chars(p, p + kDigits, a.zone).ptr;
+  *p++ = ':';
+  p = std::to_chars(p, p + kDigits, a.net).ptr;
+  *p++ = '/';
+  p = std::to_chars(p, p + kDigits, a.node).ptr;
+  if (a.point != 0) {
+    *p++ = '.';
+    p = std::to_chars(p, p + kDigits, a.point).ptr;
+  }
+  p = text + std::min(static_cast<size_t>(p - text), kAddressMax);
+  *p++ = '"';
+  return p;
+}
+
+// Every name in quotes with a comma between, in brackets.
+constexpr size_t kAttributesRoom = 2 + 12 * (4 + 16);
+char* PutAttributeList(char* p, uint32_t bits) {
+  *p++ = '[';
+  const char* separator = "";
   for (size_t i = 0; i < kAttributeNames.size(); ++i) {
     if (!(bits & (uint32_t{1} << i))) continue;
-    out += (out.size() > 1 ? ", " : "") + JsonString(kAttributeNames[i]);
+    p = PutRaw(p, separator);
+    separator = ", ";
+    *p++ = '"';
+    p = PutRaw(p, kAttributeNames[i]);
+    *p++ = '"';
   }
-  return out + "]";
+  *p++ = ']';
+  return p;
 }
 
-std::string NumberList(const std::vector<int64_t>& numbers) {
-  std::string out = "[";
-  for (size_t i = 0; i < numbers.size(); ++i) out += (i ? ", " : "") + std::to_string(numbers[i]);
-  return out + "]";
-}
-
-std::string JamObject(const drayline::JamPart& p, const TextCodec& codec) {
-  JsonObject o;
-  o.AddNumber("revision", p.revision).AddNumber("reserved_word", p.reserved_word);
-  o.AddNumber("times_read", p.times_read).AddNumber("msgid_crc", p.msgid_crc);
-  o.AddNumber("reply_crc", p.reply_crc).AddNumber("date_written", p.date_written);
-  o.AddNumber("date_received", p.date_received).AddNumber("date_processed", p.date_processed);
-  o.AddNumber("attribute", p.attribute).AddNumber("attribute2", p.attribute2);
-  o.AddNumber("password_crc", p.password_crc).AddNumber("cost", p.cost);
-  std::string subfields = "[";
-  for (const JamSubfieldValue& sf : p.subfields) {
-    JsonObject s;
-    s.AddNumber("kind", sf.kind).AddNumber("hi_id", sf.hi_id);
-    AddText(&s, "data", sf.data, codec);
-    subfields += (subfields.size() > 1 ? ", " : "") + s.str();
+void PutJam(const drayline::JamPart& jam, const TextCodec& codec, LineWriter* w) {
+  char* p = w->Room(13 * kFieldRoom);
+  p = PutNumber(PutLiteral(p, "{\"revision\": "), jam.revision);
+  p = PutNumber(PutLiteral(p, ", \"reserved_word\": "), jam.reserved_word);
+  p = PutNumber(PutLiteral(p, ", \"times_read\": "), jam.times_read);
+  p = PutNumber(PutLiteral(p, ", \"msgid_crc\": "), jam.msgid_crc);
+  p = PutNumber(PutLiteral(p, ", \"reply_crc\": "), jam.reply_crc);
+  p = PutNumber(PutLiteral(p, ", \"date_written\": "), jam.date_written);
+  p = PutNumber(PutLiteral(p, ", \"date_received\": "), jam.date_received);
+  p = PutNumber(PutLiteral(p, ", \"date_processed\": "), jam.date_processed);
+  p = PutNumber(PutLiteral(p, ", \"attribute\": "), jam.attribute);
+  p = PutNumber(PutLiteral(p, ", \"attribute2\": "), jam.attribute2);
+  p = PutNumber(PutLiteral(p, ", \"password_crc\": "), jam.password_crc);
+  p = PutNumber(PutLiteral(p, ", \"cost\": "), jam.cost);
+  w->Advance(PutLiteral(p, ", \"subfields\": ["));
+  for (size_t i = 0; i < jam.subfields.size(); ++i) {
+    const JamSubfieldValue& sf = jam.subfields[i];
+    p = w->Room(3 * kFieldRoom);
+    if (i > 0) p = PutLiteral(p, ", ");
+    p = PutNumber(PutLiteral(p, "{\"kind\": "), sf.kind);
+    p = PutNumber(PutLiteral(p, ", \"hi_id\": "), sf.hi_id);
+    w->Advance(PutLiteral(p, ", \"data\": "));
+    PutText(sf.data, ", \"data_base64\": ", codec, w);
+    w->Literal("}");
   }
-  o.AddRaw("subfields", subfields + "]");
-  return o.str();
+  w->Literal("]}");
 }
 
-// The control lines without their byte 1, or KEY_base64 when the
+// The control lines without their byte 1, or control_base64 when the
 // information is not such lines alone.
-void AddControl(JsonObject* o, const std::string& control, const TextCodec& codec) {
-  std::string lines = "[", joined;
+void PutControl(std::string_view control, const TextCodec& codec, LineWriter* w) {
+  w->Literal(", \"control\": [");
+  // Lines split at each byte 1 give the information back when it starts
+  // with one and every line's text encodes to its bytes (ASCII always does).
+  bool whole = control.empty() || control[0] == '\x01';
   for (size_t pos = 0; pos < control.size();) {
     const size_t end = std::min(control.find('\x01', pos + 1), control.size());
-    const std::string_view line = std::string_view(control).substr(pos + 1, end - pos - 1);
-    const std::string text = codec.Decode(line);
-    lines += (lines.size() > 1 ? ", " : "") + Utf8String(text);
-    joined += "\x01" + codec.Encode(text);
+    const std::string_view line = control.substr(pos + 1, end - pos - 1);
+    if (pos > 0) w->Literal(", ");
+    if (IsAscii(line)) {
+      w->String(line, JsonText::kUtf8);
+    } else {
+      const std::string text = codec.Decode(line);
+      w->String(text, JsonText::kUtf8);
+      whole = whole && codec.Encode(text) == line;
+    }
     pos = end;
   }
-  o->AddRaw("control", lines + "]");
-  if (joined != control) o->AddString("control_base64", EncodeBase64(control));
+  w->Literal("]");
+  if (whole) return;
+  w->Literal(", \"control_base64\": ");
+  w->String(EncodeBase64(control), JsonText::kBytes);
 }
 
-std::string SquishObject(const drayline::SquishPart& p, const TextCodec& codec) {
-  JsonObject o;
-  o.AddNumber("attributes", p.attributes).AddNumber("date_written", p.date_written);
-  o.AddNumber("date_arrived", p.date_arrived).AddNumber("utc_offset", p.utc_offset);
-  o.AddNumber("message_uid", p.message_uid);
-  AddText(&o, "ftsc_date", p.ftsc_date, codec);
-  AddControl(&o, p.control, codec);
-  return o.str();
+void PutSquish(const drayline::SquishPart& squish, const TextCodec& codec, LineWriter* w) {
+  char* p = w->Room(6 * kFieldRoom);
+  p = PutNumber(PutLiteral(p, "{\"attributes\": "), squish.attributes);
+  p = PutNumber(PutLiteral(p, ", \"date_written\": "), squish.date_written);
+  p = PutNumber(PutLiteral(p, ", \"date_arrived\": "), squish.date_arrived);
+  p = PutNumber(PutLiteral(p, ", \"utc_offset\": "), squish.utc_offset);
+  p = PutNumber(PutLiteral(p, ", \"message_uid\": "), squish.message_uid);
+  w->Advance(PutLiteral(p, ", \"ftsc_date\": "));
+  PutText(squish.ftsc_date, ", \"ftsc_date_base64\": ", codec, w);
+  PutControl(squish.control, codec, w);
+  w->Literal("}");
+}
+
+// The fields from written to replies, each of bounded size.
+constexpr size_t kMiddleRoom = 2 * (kFieldRoom + kJsonTimeRoom) + kFieldRoom + kAttributesRoom +
+                               2 * (kFieldRoom + kAddressRoom) + 4 * kFieldRoom +
+                               9 * (2 + kNumberRoom);
+char* PutMiddle(char* p, const ExportedMessage& m) {
+  p = PutJsonLocalTime(m.written, PutLiteral(p, ", \"written\": "));
+  p = PutJsonLocalTime(m.processed, PutLiteral(p, ", \"processed\": "));
+  p = PutAttributeList(PutLiteral(p, ", \"attributes\": "), m.attributes);
+  p = PutAddress(PutLiteral(p, ", \"orig\": "), m.orig);
+  p = PutAddress(PutLiteral(p, ", \"dest\": "), m.dest);
+  p = PutNumber(PutLiteral(p, ", \"reply_to\": "), m.reply_to);
+  p = PutNumber(PutLiteral(p, ", \"reply_first\": "), m.reply_first);
+  p = PutNumber(PutLiteral(p, ", \"reply_next\": "), m.reply_next);
+  p = PutLiteral(p, ", \"replies\": [");
+  for (size_t i = 0; i < m.replies.size(); ++i) {
+    if (i > 0) p = PutLiteral(p, ", ");
+    p = PutNumber(p, m.replies[i]);
+  }
+  return PutLiteral(p, "], ");
 }
 
 // ---- Reading ----
@@ -314,8 +469,14 @@ Charset MessageCharset(const ExportedMessage& m, std::optional<Charset> forced) 
   if (forced) return *forced;
   if (auto found = drayline::CharsetOfText(m.text)) return *found;
   if (auto found = drayline::CharsetOfText(m.squish.control)) return *found;
+  // A subfield is a control line of its own. Only one starting with a C
+  // can name a set, so only that one needs its byte 1 before it; the
+  // others are searched as they are, for lines after a byte 1 within.
+  std::string line;
   for (const JamSubfieldValue& sf : m.jam.subfields) {
-    if (auto found = drayline::CharsetOfText("\x01" + sf.data)) return *found;
+    const bool may_name = !sf.data.empty() && (sf.data[0] == 'C' || sf.data[0] == 'c');
+    if (may_name) line.assign("\x01").append(sf.data);
+    if (auto found = drayline::CharsetOfText(may_name ? std::string_view(line) : sf.data)) return *found;
   }
   return Charset::kCp437;
 }
@@ -328,26 +489,31 @@ std::string BaseLine(std::string_view path, BaseFormat format, const drayline::B
   return o.str();
 }
 
-std::string MessageLine(const ExportedMessage& m, const TextCodec& codec) {
-  JsonObject o;
-  o.AddNumber("number", m.number).AddString("format", FormatName(m.format));
-  o.AddString("charset", CharsetName(codec.charset()));
-  AddText(&o, "from", m.from, codec);
-  AddText(&o, "to", m.to, codec);
-  AddText(&o, "subject", m.subject, codec);
-  o.AddRaw("written", JsonLocalTime(m.written)).AddRaw("processed", JsonLocalTime(m.processed));
-  o.AddRaw("attributes", AttributeList(m.attributes));
-  o.AddString("orig", drayline::FormatAddress(m.orig)).AddString("dest", drayline::FormatAddress(m.dest));
-  o.AddNumber("reply_to", m.reply_to).AddNumber("reply_first", m.reply_first);
-  o.AddNumber("reply_next", m.reply_next);
-  o.AddRaw("replies", NumberList({m.replies.begin(), m.replies.end()}));
+void AppendMessageLine(const ExportedMessage& m, const TextCodec& codec, std::string* out) {
+  static_assert(std::tuple_size_v<decltype(m.replies)> == 9, "kMiddleRoom has room for 9 replies");
+  LineWriter w(out);
+  char* p = w.Room(4 * kFieldRoom);
+  p = PutNumber(PutLiteral(p, "{\"number\": "), m.number);
+  p = PutRaw(PutLiteral(p, ", \"format\": \""), FormatName(m.format));
+  p = PutRaw(PutLiteral(p, "\", \"charset\": \""), CharsetName(codec.charset()));
+  w.Advance(PutLiteral(p, "\", \"from\": "));
+  PutText(m.from, ", \"from_base64\": ", codec, &w);
+  w.Literal(", \"to\": ");
+  PutText(m.to, ", \"to_base64\": ", codec, &w);
+  w.Literal(", \"subject\": ");
+  PutText(m.subject, ", \"subject_base64\": ", codec, &w);
+  w.Advance(PutMiddle(w.Room(kMiddleRoom), m));
   if (m.format == BaseFormat::kJam) {
-    o.AddRaw("jam", JamObject(m.jam, codec));
+    w.Literal("\"jam\": ");
+    PutJam(m.jam, codec, &w);
   } else {
-    o.AddRaw("squish", SquishObject(m.squish, codec));
+    w.Literal("\"squish\": ");
+    PutSquish(m.squish, codec, &w);
   }
-  AddText(&o, "text", m.text, codec);
-  return o.str();
+  w.Literal(", \"text\": ");
+  PutText(m.text, ", \"text_base64\": ", codec, &w);
+  w.Literal("}");
+  w.Finish();
 }
 
 std::string LastReadLine(const std::vector<LastReadValue>& values) {

@@ -56,7 +56,9 @@ drayline::Charset MessageCharset(const drayline::ExportedMessage& m,
 
 std::string BaseLine(std::string_view path, drayline::BaseFormat format,
                      const drayline::BaseSettings& settings);
-std::string MessageLine(const drayline::ExportedMessage& m, const TextCodec& codec);
+// Appends the line of message m (without a newline) to *out; export keeps
+// one buffer for all its lines, so that a warm one is not allocated again.
+void AppendMessageLine(const drayline::ExportedMessage& m, const TextCodec& codec, std::string* out);
 std::string LastReadLine(const std::vector<drayline::LastReadValue>& values);
 
 // Read back from a line's object; false with *error set when a field is
