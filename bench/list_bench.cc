@@ -120,7 +120,9 @@ void Report(const Workload& w, const Figures& today, const Figures& now) {
 }
 
 // Makes the bases that are missing; a marker file says a base is whole.
-void MakeBases(const std::string& dir) {
+// True when it made one.
+bool MakeBases(const std::string& dir) {
+  bool made = false;
   std::filesystem::create_directories(dir);
   for (const auto& [name, count] : {std::pair{"jam100k", 100000u}, std::pair{"jam1m", 1000000u}}) {
     const std::string done = dir + "/" + name + ".made";
@@ -129,6 +131,7 @@ void MakeBases(const std::string& dir) {
       Fail(std::string("cannot write ") + name);
     }
     std::ofstream(done) << "made\n";
+    made = true;
   }
   if (!std::filesystem::exists(dir + "/sq5k.made")) {
     for (const char* ext : {".sqd", ".sqi", ".sql"}) {
@@ -136,7 +139,9 @@ void MakeBases(const std::string& dir) {
     }
     if (!bench::WriteSquishBenchBase(dir + "/sq5k", 5000)) Fail("cannot write sq5k");
     std::ofstream(dir + "/sq5k.made") << "made\n";
+    made = true;
   }
+  return made;
 }
 
 }  // namespace
@@ -146,7 +151,7 @@ int main(int argc, char** argv) {
   using namespace drayline;
   const std::string build = std::filesystem::absolute(argc > 1 ? argv[1] : "build");
   const std::string dir = build + "/list-bench";
-  MakeBases(dir);
+  if (MakeBases(dir)) bench::StartAfresh(argv);
   const std::string now = build + "/draybase";
   const std::string today = bench::ReferenceProgram(Env::Default(), build, "draybase");
   const std::vector<Workload> quick = {

@@ -183,7 +183,10 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir + "/now");
   std::filesystem::create_directories(dir + "/today");
   const std::string pristine = dir + "/pristine";
-  if (!std::filesystem::exists(pristine + ".jhr")) MakeBase(pristine);
+  if (!std::filesystem::exists(pristine + ".jhr")) {
+    MakeBase(pristine);
+    bench::StartAfresh(argv);
+  }
   const std::string cp = bench::FindProgram(Env::Default(), "cp");
   const std::string now = build + "/draybase";
   const std::string today = bench::ReferenceProgram(Env::Default(), build, "draybase");
