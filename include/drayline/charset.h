@@ -41,6 +41,13 @@ std::optional<Charset> CharsetFromName(std::string_view name);
 // control lines may follow one another without an end (as Squish control
 // information keeps them). Empty when there is none or its name is unknown.
 std::optional<Charset> CharsetOfText(std::string_view text);
+// The same for one control line kept without its byte 1 (a JAM kludge
+// subfield's data, "CHRS: CP866 2"), which may hold further lines, each
+// after a byte 1.
+std::optional<Charset> CharsetOfControl(std::string_view control);
+// Whether control (kept as CharsetOfControl's) has a line that names a
+// set, known or not: the line CharsetOfControl reads.
+bool ControlHasCharsetLine(std::string_view control);
 
 // Appends bytes, decoded from charset, to *out as UTF-8. kRaw appends the
 // bytes unchanged; kUtf8 keeps well-formed sequences and turns each byte

@@ -86,6 +86,14 @@ struct HeaderView {
   uint32_t attributes = 0;  // bits 1 << AttributeBit
   bool deleted = false;
   int32_t text_length = 0;  // as the header says
+  // The first of the header's own control lines that has a line naming a
+  // character set ("CHRS:" or "CHARSET:", any case; CharsetOfControl reads
+  // it), viewed as stored; empty when none has. controls_viewed says
+  // whether the format keeps its control lines in the header, so that
+  // they were looked at (a JAM header's kludge subfields); a Squish frame
+  // keeps them beside the text, and its view leaves both unset.
+  std::string_view charset_control;
+  bool controls_viewed = false;
 
   bool Has(AttributeBit bit) const {
     return attributes & (uint32_t{1} << static_cast<unsigned>(bit));

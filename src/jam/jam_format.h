@@ -60,6 +60,7 @@ constexpr uint16_t kSfReceiverName = 3;
 constexpr uint16_t kSfSubject = 6;
 constexpr uint16_t kSfAttachedFile = 9;
 constexpr uint16_t kSfRequestedFile = 11;
+constexpr uint16_t kSfControlLine = 2000;  // a control line without its byte 1
 
 // Index record: UserCRC (4), HdrOffset (4).
 constexpr size_t kIndexRecordSize = 8;

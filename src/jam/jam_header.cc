@@ -187,6 +187,8 @@ void JamHeader::View(HeaderView* out, HeaderDates dates, char* texts) const {
   out->from = named.from;
   out->to = named.to;
   out->subject = named.subject;
+  out->charset_control = named.charset_control;
+  out->controls_viewed = true;
   const uint32_t written = DecodeFixed32(fixed + kMhDateWritten);
   PutWrittenTexts(LocalTime(written), texts, texts + kDateMax);
   out->date_text = std::string_view(texts, kDateMax);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "drayline/charset.h"
 #include "drayline/message.h"
 #include "support/strings.h"
 
@@ -108,6 +109,13 @@ void WalkSubfields(std::span<const uint8_t> area, uint32_t attribute, SubfieldTe
       case kSfRequestedFile:
         if (attribute & kAttrFileRequest) texts->subject = SubfieldText(sf.data, kSubjectMax);
         break;
+      case kSfControlLine:
+        if (texts->charset_control.empty()) {
+          const std::string_view line(reinterpret_cast<const char*>(sf.data.data()),
+                                      sf.data.size());
+          if (ControlHasCharsetLine(line)) texts->charset_control = line;
+        }
+        break;
       default:
         break;
     }
@@ -120,7 +128,7 @@ void WalkSubfields(std::span<const uint8_t> area, uint32_t attribute, SubfieldTe
 SubfieldTexts ViewSubfieldTexts(std::span<const uint8_t> area, uint32_t attribute) {
   // A text no record gives views an empty string, never a null pointer,
   // which a caller's copy of its bytes may not be handed.
-  SubfieldTexts texts{"", "", ""};
+  SubfieldTexts texts{"", "", "", {}};
   WalkSubfields(area, attribute, &texts, [](uint16_t, std::span<const uint8_t>) {});
   return texts;
 }

@@ -78,9 +78,11 @@ bool IsComposedKind(uint16_t kind);
 // The sender, recipient and subject that the records of a header's
 // subfield area give, viewed in it: a later record of a kind replaces an
 // earlier one; attribute (the header's Attribute) decides whether kinds 9
-// and 11 give the subject.
+// and 11 give the subject. charset_control: the first control line record
+// with a line naming a character set (HeaderView::charset_control).
 struct SubfieldTexts {
   std::string_view from, to, subject;
+  std::string_view charset_control;
 };
 SubfieldTexts ViewSubfieldTexts(std::span<const uint8_t> area, uint32_t attribute);
 

@@ -66,6 +66,9 @@ Status EngineMessageBase::ViewHeader(HeaderView* out, HeaderDates dates) {
   out->attributes = h.attributes;
   out->deleted = IsDeleted();
   out->text_length = h.text_length;
+  // The control lines are not in the fields a full read makes.
+  out->charset_control = {};
+  out->controls_viewed = false;
   return step_;
 }
 

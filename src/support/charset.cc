@@ -171,20 +171,64 @@ std::optional<Charset> CharsetFromName(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<Charset> CharsetOfText(std::string_view text) {
-  constexpr char kControlStart = '\x01';
-  for (size_t at = text.find(kControlStart); at != std::string_view::npos;
-       at = text.find(kControlStart, at + 1)) {
-    std::string_view line = text.substr(at + 1);
-    line = line.substr(0, line.find_first_of(std::string_view("\r\n\x01", 3)));
-    for (std::string_view tag : {"CHRS:", "CHARSET:"}) {
-      if (Upper(line.substr(0, tag.size())) != tag) continue;
-      std::string_view rest = line.substr(tag.size());
-      rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(' ')));
-      return CharsetFromName(rest.substr(0, rest.find(' ')));
-    }
+namespace {
+
+constexpr char kControlStart = '\x01';
+
+// A line that names a set, and the set when it is a known one.
+struct CharsetLine {
+  bool found = false;
+  std::optional<Charset> named;
+};
+
+// Whether s begins with tag (upper case), s in any case.
+bool StartsWithUpper(std::string_view s, std::string_view tag) {
+  if (s.size() < tag.size()) return false;
+  for (size_t i = 0; i < tag.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(s[i])) != tag[i]) return false;
   }
-  return std::nullopt;
+  return true;
+}
+
+// The control line that begins text (after its byte 1), up to its end.
+CharsetLine ReadCharsetLine(std::string_view text) {
+  const std::string_view line =
+      text.substr(0, text.find_first_of(std::string_view("\r\n\x01", 3)));
+  for (std::string_view tag : {"CHRS:", "CHARSET:"}) {
+    if (!StartsWithUpper(line, tag)) continue;
+    std::string_view rest = line.substr(tag.size());
+    rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(' ')));
+    return {true, CharsetFromName(rest.substr(0, rest.find(' ')))};
+  }
+  return {};
+}
+
+// The first line naming a set among the lines that follow a byte 1 in
+// text, and the line text begins with when begins_with_line.
+CharsetLine FirstCharsetLine(std::string_view text, bool begins_with_line) {
+  size_t at = begins_with_line ? 0 : text.find(kControlStart);
+  if (!begins_with_line && at != std::string_view::npos) ++at;
+  while (at != std::string_view::npos) {
+    const CharsetLine line = ReadCharsetLine(text.substr(at));
+    if (line.found) return line;
+    at = text.find(kControlStart, at);
+    if (at != std::string_view::npos) ++at;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<Charset> CharsetOfText(std::string_view text) {
+  return FirstCharsetLine(text, false).named;
+}
+
+std::optional<Charset> CharsetOfControl(std::string_view control) {
+  return FirstCharsetLine(control, true).named;
+}
+
+bool ControlHasCharsetLine(std::string_view control) {
+  return FirstCharsetLine(control, true).found;
 }
 
 void AppendUtf8(std::string_view bytes, Charset charset, std::string* out) {

@@ -53,6 +53,14 @@ TEST(CharsetTest, NamesAndControlLines) {
   EXPECT_EQ(CharsetOfText("CHRS: CP866 2\r"), std::nullopt);  // not a control line
   EXPECT_EQ(CharsetOfText("\x01" "CHRS: KOI8-Q 2\r"), std::nullopt);
   EXPECT_EQ(CharsetOfText(""), std::nullopt);
+  // A control line kept without its byte 1: its first line counts too.
+  EXPECT_EQ(CharsetOfControl("chrs: CP866 2"), Charset::kCp866);
+  EXPECT_EQ(CharsetOfControl("PID: x\x01" "CHRS: LATIN-1 2"), Charset::kIso8859_1);
+  EXPECT_EQ(CharsetOfControl("\x01" "CHRS: CP866 2"), Charset::kCp866);
+  EXPECT_TRUE(ControlHasCharsetLine("CHRS: KOI8-Q 2"));
+  EXPECT_EQ(CharsetOfControl("CHRS: KOI8-Q 2\x01" "CHRS: CP866 2"), std::nullopt);  // the first
+  EXPECT_FALSE(ControlHasCharsetLine("PID: CHRS: CP866"));
+  EXPECT_FALSE(ControlHasCharsetLine(""));
 }
 
 TEST(CharsetTest, PrefixNeverCutsACharacter) {

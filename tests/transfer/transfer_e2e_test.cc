@@ -128,6 +128,51 @@ TEST_P(TransferE2eTest, AnExportWritesEveryFieldWhateverItsSize) {
   EXPECT_EQ(second.out.substr(second.out.find('\n')), first.out.substr(first.out.find('\n')));
 }
 
+// The set a message is shown in: --charset, else the control lines kept
+// for it, else a CHRS line in its text, else CP437; the same for list,
+// show and export. A JAM listing finds the control lines in the
+// header it views, a Squish one beside it.
+TEST_P(TransferE2eTest, TheControlLinesNameTheSetBeforeTheText) {
+  struct Case {
+    std::string control, text, shown;  // shown: the sender, as UTF-8
+  } cases[] = {
+      {"CHRS: LATIN-1 2", "\x01" "CHRS: CP866 2\rx\r", "Caf\u00e9"},
+      {"CHRS: KOI8-R 2", "\x01" "CHRS: LATIN-1 2\rx\r", "Caf\u00e9"},  // a set not known
+      {"PID: x", "\x01" "CHRS: CP866 2\rx\r", "Caf\u0449"},
+      {"PID: x", "x\r", "Caf\u0398"},
+  };
+  Status s;
+  std::unique_ptr<MessageSink> sink = MessageSink::Open(dir_ / "a", GetParam(), {}, &s);
+  ASSERT_TRUE(sink) << s.text();
+  for (const Case& c : cases) {
+    ExportedMessage m;
+    m.from = "Caf\xe9";
+    m.to = "Sysop";
+    m.text = c.text;
+    if (GetParam() == BaseFormat::kJam) {
+      jam::FillJamPart(&m);
+      m.jam.subfields.push_back({2000, 0, c.control});
+    } else {
+      squish::FillSquishPart(&m);
+      m.squish.control = "\x01" + c.control;
+    }
+    ASSERT_TRUE(sink->Store(m).ok());
+  }
+  ASSERT_TRUE(sink->Finish().ok());
+  const std::string listed = Run("list " + Q("a") + " --json").out;
+  const std::string exported = Run("export " + Q("a")).out;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const std::string& from = cases[i].shown;
+    EXPECT_NE(listed.find("\"from\": \"" + from + "\""), std::string::npos) << listed;
+    EXPECT_NE(exported.find("\"from\": \"" + from + "\""), std::string::npos) << exported;
+    const Outcome shown = Run("show " + Q("a") + " " + std::to_string(i + 1));
+    EXPECT_NE(shown.out.find("From:    " + from + "\n"), std::string::npos) << shown.out;
+  }
+  EXPECT_NE(Run("list " + Q("a") + " --json --charset latin-1").out.find("Caf\u00e9"),
+            std::string::npos);
+}
+
 TEST_P(TransferE2eTest, ALossyConversionIsRefusedUntilAskedFor) {
   MakeBase("a", /*long_sender=*/true);
   const std::string to = GetParam() == BaseFormat::kJam ? "squish" : "jam";

@@ -48,8 +48,8 @@ int RunList(CommandArgs args) {
   drayline::HeaderView m;
   for (drayline::MessageIterator it(&base, drayline::ReadParts::kHeader, 1); it.Next(&m, dates);) {
     if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
-    // The text is read (for its CHRS line) only when a field needs a set.
-    listing.Add(m, [&] { return decoder.CharsetOf(m.number); });
+    // The set is looked for only when a field needs one.
+    listing.Add(m, [&] { return decoder.CharsetOf(m); });
   }
   if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
   listing.Finish();
@@ -81,7 +81,7 @@ int RunMail(CommandArgs args) {
     if (!ReadSucceeded(base, a.positional[0])) return kExitFailed;
     // An array of numbers shows no text: no set is needed for it.
     listing.Add(m, [&] {
-      return a.json ? drayline::Charset::kRaw : decoder.CharsetOf(m.number);
+      return a.json ? drayline::Charset::kRaw : decoder.CharsetOf(m);
     });
   }
   if (!base.LastStatus().ok()) return kExitFailed;

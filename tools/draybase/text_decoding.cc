@@ -150,14 +150,18 @@ std::string MessageDecoder::StoredText() {
   return text;
 }
 
-Charset MessageDecoder::CharsetOf(int32_t number) {
-  // The same order as Complete's; the control lines are read only when
-  // the text names no set.
+Charset MessageDecoder::CharsetOf(const drayline::HeaderView& m) {
+  // The same order as Complete's. A header that holds its control lines
+  // was viewed with them; else they are read beside it.
   if (forced_) return *forced_;
-  if (const auto named = drayline::CharsetOfText(StoredText())) return *named;
-  StoredExtras extras;
-  if (Records* records = OpenRecords()) records->Read(number, &extras);
-  return drayline::CharsetOfText(extras.control).value_or(Charset::kCp437);
+  if (m.controls_viewed) {
+    if (const auto named = drayline::CharsetOfControl(m.charset_control)) return *named;
+  } else {
+    StoredExtras extras;
+    if (Records* records = OpenRecords()) records->Read(m.number, &extras);
+    if (const auto named = drayline::CharsetOfText(extras.control)) return *named;
+  }
+  return drayline::CharsetOfText(StoredText()).value_or(Charset::kCp437);
 }
 
 Charset MessageDecoder::Complete(MessageSummary* s) {
@@ -165,9 +169,11 @@ Charset MessageDecoder::Complete(MessageSummary* s) {
   if (Records* records = OpenRecords()) records->Read(s->number, &extras);
   s->written = extras.written;
   s->processed = extras.processed;
+  // The control lines kept for the message (where a mail processor notes
+  // the set it stored the text in) come before a line in the text itself.
   std::optional<Charset> charset = forced_;
-  if (!charset) charset = drayline::CharsetOfText(StoredText());
   if (!charset) charset = drayline::CharsetOfText(extras.control);
+  if (!charset) charset = drayline::CharsetOfText(StoredText());
   const Charset shown = charset.value_or(Charset::kCp437);
   if (shown == Charset::kRaw) return shown;
   for (std::string* field : {&s->from, &s->to, &s->subject, &s->date, &s->time}) {

@@ -3,9 +3,9 @@
 // as UTF-8.
 //
 // The set is the one --charset names; else the one the message's first
-// CHRS control line names (in its text, or among the control lines a
-// format keeps beside the text: a Squish frame's control information, a
-// JAM header's kludge subfields); else CP437, the board's own code page.
+// CHRS control line names: among the control lines the format keeps for
+// it (a JAM header's kludge subfields, a Squish frame's control
+// information), else in its text; else CP437, the board's own code page.
 // --charset raw shows the stored bytes as they are.
 
 #ifndef DRAYBASE_TEXT_DECODING_H_
@@ -54,11 +54,11 @@ class MessageDecoder {
   // the loaded message's text. Answers the set the message is shown in.
   drayline::Charset Complete(MessageSummary* s);
 
-  // The set the loaded message, numbered number, is shown in (the one
+  // The set the loaded message, viewed as m, is shown in (the one
   // Complete answers), found without its times: a listing takes those
-  // from the header it has read. Reads the message's text unless the set
-  // was forced.
-  drayline::Charset CharsetOf(int32_t number);
+  // from the header it has read. Reads the message's text only when the
+  // set was not forced and its control lines name none.
+  drayline::Charset CharsetOf(const drayline::HeaderView& m);
 
   // The loaded message's text, wrapped at width, decoded from charset
   // (the answer of Complete for it).

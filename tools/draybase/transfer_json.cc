@@ -467,7 +467,8 @@ std::optional<BaseFormat> FormatFromName(std::string_view name) {
 
 Charset MessageCharset(const ExportedMessage& m, std::optional<Charset> forced) {
   if (forced) return *forced;
-  if (auto found = drayline::CharsetOfText(m.text)) return *found;
+  // The order of MessageDecoder's (text_decoding.h): the control lines
+  // kept for the message, then a line in the text.
   if (auto found = drayline::CharsetOfText(m.squish.control)) return *found;
   // A subfield is a control line of its own. Only one starting with a C
   // can name a set, so only that one needs its byte 1 before it; the
@@ -478,6 +479,7 @@ Charset MessageCharset(const ExportedMessage& m, std::optional<Charset> forced) 
     if (may_name) line.assign("\x01").append(sf.data);
     if (auto found = drayline::CharsetOfText(may_name ? std::string_view(line) : sf.data)) return *found;
   }
+  if (auto found = drayline::CharsetOfText(m.text)) return *found;
   return Charset::kCp437;
 }
 

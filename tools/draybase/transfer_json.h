@@ -49,8 +49,8 @@ std::string_view FormatName(drayline::BaseFormat format);
 std::optional<drayline::BaseFormat> FormatFromName(std::string_view name);
 
 // The set a message's texts are decoded from: forced when given, else its
-// first CHRS control line (text, then Squish control information), else
-// CP437.
+// first CHRS control line (among its control lines, then in its text),
+// else CP437.
 drayline::Charset MessageCharset(const drayline::ExportedMessage& m,
                                  std::optional<drayline::Charset> forced);
 
