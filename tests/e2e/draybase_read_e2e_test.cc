@@ -128,25 +128,33 @@ TEST_F(DraybaseReadTest, ListShowsEveryMessageInFixedColumns) {
 }
 
 TEST_F(DraybaseReadTest, ListingsShowEveryUnusualByteWhereverItStands) {
-  // A byte to show as '?' or to escape, at every place of subjects of one
-  // to nine bytes: the listings look at short and long texts differently.
+  // A byte to show as '?' or to escape (or, 'b', one shown as it is), at
+  // every place of senders and subjects of one to nine bytes and of
+  // lengths about a vector of 16 or two, and about and past the cells'
+  // widths (20 and 34): the listings look at short and long texts
+  // differently, and at the part of a text past its cell too.
   std::vector<Post> posts;
-  for (const char unusual : {'\x01', '\x1f', '\x7f', '"', '\\', '\xe9'}) {
-    for (size_t length = 1; length <= 9; ++length) {
+  for (const char unusual : {'\x01', '\x1f', '\x7f', '"', '\\', '\xe9', 'b'}) {
+    for (const size_t length :
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 20, 21, 31, 32, 33, 34, 35, 49}) {
       for (size_t at = 0; at < length; ++at) {
-        std::string subject(length, 'a');
-        subject[at] = unusual;
-        posts.push_back({"Sysop", "All", subject, {"x"}});
+        std::string text(length, 'a');
+        text[at] = unusual;
+        posts.push_back({text, "All", text, {"x"}});
       }
     }
   }
   Store(posts);
   const std::string plain = Run("list " + Q(base_) + " --charset raw").out;
   const std::string json = Run("list " + Q(base_) + " --json --charset raw").out;
+  // A cell: the text as shown, cut at width and padded to it.
+  auto cell = [](const std::string& shown, size_t width) {
+    return shown.substr(0, width) + std::string(width - std::min(width, shown.size()), ' ');
+  };
   for (size_t i = 0; i < posts.size(); ++i) {
-    const std::string& subject = posts[i].subject;
+    const std::string& text = posts[i].subject;
     std::string shown, escaped;
-    for (const char c : subject) {
+    for (const char c : text) {
       const auto b = static_cast<unsigned char>(c);
       shown += b < 32 || b == 127 ? '?' : c;
       if (c == '"' || c == '\\') {
@@ -160,13 +168,55 @@ TEST_F(DraybaseReadTest, ListingsShowEveryUnusualByteWhereverItStands) {
       }
     }
     char number[24];
-    std::snprintf(number, sizeof number, "%3zu", i + 1);
-    const std::string line = std::string(number) + "  06-15-01 14:30  Sysop" +
-                             std::string(15, ' ') + "  All" + std::string(17, ' ') + "  " +
-                             shown + std::string(34 - shown.size(), ' ') + "  L\n";
+    std::snprintf(number, sizeof number, "%4zu", i + 1);
+    const std::string line = std::string(number) + "  06-15-01 14:30  " + cell(shown, 20) +
+                             "  All" + std::string(17, ' ') + "  " + cell(shown, 34) + "  L\n";
     EXPECT_NE(plain.find(line), std::string::npos) << line;
+    EXPECT_NE(json.find("\"from\": \"" + escaped + "\", \"to\""), std::string::npos) << escaped;
     EXPECT_NE(json.find("\"subject\": \"" + escaped + "\", \"date\""), std::string::npos)
         << escaped;
+  }
+}
+
+TEST_F(DraybaseReadTest, ListingsShowNumbersOfEveryWidthAndEmptyTexts) {
+  // Numbers about 10^8, where a listing writes its digits another way;
+  // texts left empty; a message with no date written (nor any processed);
+  // one with every attribute and the last date a JAM header holds.
+  jamtest::JamFiles files(99999998);
+  jamtest::TestMessage m;
+  m.from = m.subject = "";
+  files.Add(m);
+  m = jamtest::TestMessage();
+  m.date_written = 0;
+  files.Add(m);
+  files.Add(jamtest::TestMessage());
+  m = jamtest::TestMessage();
+  m.attribute = 0xffffffff;
+  m.date_written = 0xffffffff;
+  files.Add(m);
+  files.Write(base_);
+  const std::string hello =
+      "Sysop                 All                   Hello" + std::string(31, ' ');
+  EXPECT_EQ(Run("list " + Q(base_)).out,
+            "      Num  Date     Time   From                  To                    Subject"
+            "                             Attr\n"
+            " 99999998  06-15-01 14:30                        All" + std::string(55, ' ') + "L\n"
+            " 99999999  01-01-70 00:00  " + hello + "L\n"
+            "100000000  06-15-01 14:30  " + hello + "L\n"
+            "100000001  02-07-06 06:28  " + hello + "LPRSCKAFD\n");
+  const std::string json = Run("list " + Q(base_) + " --json").out;
+  const std::string tail = R"(, "processed": null, "local": true, "private": )";
+  for (const std::string& row : Strings{
+           "[\n  " R"({"number": 99999998, "from": "", "to": "All", "subject": "", )"
+           R"("date": "06-15-01", "time": "14:30", "written": "2001-06-15T14:30:00")" + tail +
+               R"(false, "received": false, "deleted": false, "length": 5},)",
+           R"({"number": 99999999, "from": "Sysop", "to": "All", "subject": "Hello", )"
+           R"("date": "01-01-70", "time": "00:00", "written": null)" + tail,
+           R"({"number": 100000000, "from": "Sysop", )",
+           R"({"number": 100000001, "from": "Sysop", "to": "All", "subject": "Hello", )"
+           R"("date": "02-07-06", "time": "06:28", "written": "2106-02-07T06:28:15")" + tail +
+               R"(true, "received": true, "deleted": true, "length": 5})" "\n]\n"}) {
+    EXPECT_NE(json.find(row), std::string::npos) << row << "\n" << json;
   }
 }
 

@@ -1,9 +1,12 @@
 #include "draybase/listing.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <utility>
 
 namespace draybase {
@@ -30,6 +33,37 @@ void AppendLetters(const Message& m, std::string* out) {
     if (m.Has(bit)) out->push_back(letter);
   }
   if (m.deleted) out->push_back('D');
+}
+
+// For each value of an attribute word's low eight bits, the letters they
+// give, in order, and in the last byte their count: every letter but the
+// last (F) comes from those bits.
+constexpr auto kLowLetters = [] {
+  std::array<std::array<char, 8>, 256> table{};
+  for (unsigned bits = 0; bits < 256; ++bits) {
+    char count = 0;
+    for (size_t i = 0; i + 1 < std::size(kLetters); ++i) {
+      if (bits >> static_cast<unsigned>(kLetters[i].first) & 1) {
+        table[bits][static_cast<size_t>(count++)] = kLetters[i].second;
+      }
+    }
+    table[bits][7] = count;
+  }
+  return table;
+}();
+static_assert(std::all_of(std::begin(kLetters), std::end(kLetters) - 1,
+                          [](const auto& l) { return static_cast<unsigned>(l.first) < 8; }));
+
+// Writes m's letters at q (which has room for 16 bytes); their end.
+char* PutLetters(const HeaderView& m, char* q) {
+  const std::array<char, 8>& low = kLowLetters[m.attributes & 0xff];
+  std::memcpy(q, low.data(), low.size());
+  q += low[7];
+  // The last two: stored, and kept (the end moved past) only when m has it.
+  *q = kLetters[std::size(kLetters) - 1].second;
+  q += m.Has(kLetters[std::size(kLetters) - 1].first);
+  *q = 'D';
+  return q + m.deleted;
 }
 
 enum Text : size_t { kDate, kTime, kFrom, kTo, kSubject };
@@ -74,32 +108,6 @@ void ForEachWord(std::string_view s, Look&& look) {
     const uint32_t byte = static_cast<unsigned char>(p[0]);
     halves(byte * 0x01010101u, byte * 0x01010101u);
   }
-}
-
-// Not 0 when s holds a byte outside 32..126, or (kQuotes) one of the two
-// a JSON string escapes: the one question asked of nearly every text, in
-// fewer steps than LookAt's three.
-template <bool kQuotes>
-uint64_t Unusual(std::string_view s) {
-  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
-  uint64_t found = 0;
-  ForEachWord(s, [&](uint64_t x) {
-    // 127 and above set the high bit of x or of x + 1 (a carry out of a
-    // byte comes only from 255, high already); below 32 the borrow does.
-    found |= (x | (x + kOnes) | ((x - kOnes * 32) & ~x)) & kHigh;
-    if constexpr (kQuotes) {
-      const uint64_t q = x ^ (kOnes * '"'), b = x ^ (kOnes * '\\');
-      found |= ((q - kOnes) & ~q & kHigh) | ((b - kOnes) & ~b & kHigh);
-    }
-  });
-  return found;
-}
-
-// Whether every text of m is usual (Unusual finds nothing in any).
-template <bool kQuotes>
-bool AllUsual(const HeaderView& m) {
-  return (Unusual<kQuotes>(m.date_text) | Unusual<kQuotes>(m.time_text) |
-          Unusual<kQuotes>(m.from) | Unusual<kQuotes>(m.to) | Unusual<kQuotes>(m.subject)) == 0;
 }
 
 // Looks at field->text eight bytes at a time (every message's texts are
@@ -165,21 +173,240 @@ char* PutCell(const ListingWriter::Field& f, bool cut, char* p, char** text_end)
   return PutCell(f, kWidth, cut, p, text_end);
 }
 
-// Writes number's decimal digits to end at end; their start. Message
-// numbers are seldom negative, and are then written the general way.
-char* PutDecimalBefore(int32_t number, char* end) {
-  if (number < 0) {
-    char digits[16];
-    const auto last = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    return static_cast<char*>(std::memcpy(end - (last - digits), digits, last - digits));
+// Sixteen bytes as lanes (GCC and Clang lower them to the machine's
+// vectors, or to plain words where it has none); the same bytes as two
+// words.
+using Lanes = signed char __attribute__((vector_size(16)));
+using LaneWords = uint64_t __attribute__((vector_size(16)));
+
+Lanes Load16(const char* p) {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store16(char* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+
+constexpr Lanes kSpaces = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                           ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+
+// The lanes of v (all set) whose byte is outside 32..126, or (kQuotes) one
+// of the two a JSON string escapes. One added to a byte of 32..126 is
+// 33..127; to any other, read as signed, below 33 (127 wraps to -128).
+template <bool kQuotes>
+Lanes UnusualLanes(Lanes v) {
+  using Unsigned = unsigned char __attribute__((vector_size(16)));
+  Lanes unusual = reinterpret_cast<Lanes>(reinterpret_cast<Unsigned>(v) + 1) < 33;
+  if constexpr (kQuotes) unusual |= (v == '"') | (v == '\\');
+  return unusual;
+}
+
+bool AnyLane(Lanes v) {
+  const auto words = reinterpret_cast<LaneWords>(v);
+  return (words[0] | words[1]) != 0;
+}
+
+// Copies the bytes of s to d and answers UnusualLanes of lanes that hold
+// every byte of s (some twice, none beside them). No byte past the end of
+// s is read, since a view's buffer may end there: a text shorter than a
+// vector is read as two overlapping words, or halves, or single bytes.
+template <bool kQuotes>
+inline __attribute__((always_inline)) Lanes CopyLooking(std::string_view s, char* d) {
+  const char* const p = s.data();
+  const size_t n = s.size();
+  if (n >= 16) {
+    Lanes unusual = {};
+    for (size_t i = 0; i + 16 < n; i += 16) {
+      const Lanes v = Load16(p + i);
+      Store16(d + i, v);
+      unusual |= UnusualLanes<kQuotes>(v);
+    }
+    const Lanes last = Load16(p + n - 16);
+    Store16(d + n - 16, last);
+    return unusual | UnusualLanes<kQuotes>(last);
   }
-  auto n = static_cast<uint32_t>(number);
-  do {
-    *--end = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
+  uint64_t first = 0x2020202020202020, second = first;  // an empty text: spaces
+  if (n >= 8) {
+    std::memcpy(&first, p, 8);
+    std::memcpy(&second, p + n - 8, 8);
+    std::memcpy(d, &first, 8);
+    std::memcpy(d + n - 8, &second, 8);
+  } else if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+    first = second = a | uint64_t{b} << 32;
+  } else if (n > 0) {
+    d[0] = p[0];
+    d[n / 2] = p[n / 2];
+    d[n - 1] = p[n - 1];
+    const uint32_t a = static_cast<unsigned char>(p[0]) |
+                       static_cast<unsigned char>(p[n / 2]) << 8 |
+                       static_cast<unsigned char>(p[n - 1]) << 16 |
+                       static_cast<unsigned char>(p[0]) << 24;
+    first = second = a | uint64_t{a} << 32;
+  }
+  return UnusualLanes<kQuotes>(reinterpret_cast<Lanes>(LaneWords{first, second}));
+}
+
+// UnusualLanes of lanes that hold the bytes of s from from on (s holds at
+// least 16, and from is at most its size).
+template <bool kQuotes>
+Lanes LookingFrom(std::string_view s, size_t from) {
+  Lanes unusual = {};
+  for (size_t i = from; i + 16 < s.size(); i += 16) {
+    unusual |= UnusualLanes<kQuotes>(Load16(s.data() + i));
+  }
+  return unusual | UnusualLanes<kQuotes>(Load16(s.data() + s.size() - 16));
+}
+
+// Copies the first width bytes of s (all of a shorter one) to d; the
+// lanes are those of all of s, as CopyLooking's.
+template <size_t kWidth>
+inline __attribute__((always_inline)) Lanes CopyLookingCut(std::string_view s, char* d) {
+  static_assert(kWidth >= 16);
+  if (s.size() <= kWidth) return CopyLooking<false>(s, d);
+  return CopyLooking<false>(s.substr(0, kWidth), d) | LookingFrom<false>(s, kWidth);
+}
+
+// Writes the N - 1 bytes of the literal s at p; the end.
+template <size_t N>
+char* PutLiteral(const char (&s)[N], char* p) {
+  std::memcpy(p, s, N - 1);
+  return p + N - 1;
+}
+
+// Two digits a pair, 00 to 99.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes n's decimal digits to end at end, two at a time; their start.
+char* PutDigitsBefore(uint32_t n, char* end) {
+  for (; n >= 100; n /= 100) {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * (n % 100)], 2);
+  }
+  if (n >= 10) {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * n], 2);
+  } else {
+    *--end = static_cast<char>('0' + n);
+  }
   return end;
 }
+
+// The eight decimal digits of n (below 10^8), the first in the lowest
+// byte, each as its value (0..9): the halves split at once in two lanes of
+// 32 bits, then in four of 16 (x / 100 is x * 10486 >> 20 and x / 10 is
+// x * 103 >> 10 for the values they see), no product reaching the next lane.
+inline __attribute__((always_inline)) uint64_t EightDigits(uint32_t n) {
+  uint64_t v = n / 10000 | uint64_t{n % 10000} << 32;
+  const uint64_t hundreds = (v * 10486 >> 20) & 0x0000007f0000007f;
+  v = hundreds | (v - hundreds * 100) << 16;
+  const uint64_t tens = (v * 103 >> 10) & 0x000f000f000f000f;
+  return tens | (v - tens * 10) << 8;
+}
+
+// Writes number's decimal digits (as std::to_chars writes them) to end at
+// digits + 16, followed by 16 spaces; their start. digits holds 32 bytes.
+inline __attribute__((always_inline)) const char* Decimal(int32_t number, char* digits) {
+  char* const end = digits + 16;
+  Store16(end, kSpaces);
+  if (number >= 0 && number < 100000000) {
+    const uint64_t values = EightDigits(static_cast<uint32_t>(number));
+    const uint64_t ascii = values + 0x3030303030303030;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(end - 8, &ascii, 8);
+    } else {
+      for (int i = 0; i < 8; ++i) end[i - 8] = static_cast<char>(ascii >> (8 * i));
+    }
+    // The leading zeros are the low bytes that are 0; a 0 keeps one.
+    const int zeros = values == 0 ? 7 : __builtin_ctzll(values) / 8;
+    return end - 8 + zeros;
+  }
+  if (number >= 0) return PutDigitsBefore(static_cast<uint32_t>(number), end);
+  char sign[16];  // seldom: only a damaged base numbers a message below 0
+  const auto last = std::to_chars(sign, sign + sizeof sign, number).ptr;
+  return static_cast<char*>(std::memcpy(end - (last - sign), sign, last - sign));
+}
+
+// Four values in lanes of 16 bits, the first in the lowest.
+uint64_t FourLanes(uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
+  return a | b << 16 | c << 32 | d << 48;
+}
+
+// Whether every lane of v is below 100: one of 100 to 0x7fff sets its top
+// bit once 0x8000 - 100 is added (and carries no further); a larger one
+// has it set already.
+bool LanesBelow100(uint64_t v) {
+  constexpr uint64_t kTop = 0x8000800080008000, kAdd = 0x7f9c7f9c7f9c7f9c;
+  return ((v | (v + kAdd)) & kTop) == 0;
+}
+
+// The two digits of each lane of v (each below 100) as characters, tens
+// then ones: x / 10 is x * 103 >> 10 for every x below 100.
+uint64_t PairsOf(uint64_t v) {
+  const uint64_t tens = (v * 103 >> 10) & 0x000f000f000f000f;
+  return (tens | (v - tens * 10) << 8) + 0x3030303030303030;
+}
+
+// Writes t as PutJsonLocalTime does: a usual time's digits made at once
+// and stored into a constant frame, "YYYY-MM-DDTHH:MM:SS" in quotes.
+inline __attribute__((always_inline)) char* PutLocalTime(const drayline::LocalDateTime& t,
+                                                        char* p) {
+  const uint64_t date = FourLanes(t.year / 100u, t.year % 100u, t.month, t.day);
+  const uint64_t time = FourLanes(t.hour, t.minute, t.second, 0);
+  // A year from 10000 on has a first pair of 100 or more.
+  if (std::endian::native != std::endian::little || (date | time) == 0 ||
+      !LanesBelow100(date | time)) {
+    return PutJsonLocalTime(t, p);  // no time stored, or a damaged one
+  }
+  const uint64_t date_digits = PairsOf(date), time_digits = PairsOf(time);
+  std::memcpy(p, "\"0000-00-00T00:00:00\"", 21);
+  std::memcpy(p + 1, &date_digits, 4);
+  const uint16_t pairs[] = {static_cast<uint16_t>(date_digits >> 32),
+                            static_cast<uint16_t>(date_digits >> 48),
+                            static_cast<uint16_t>(time_digits),
+                            static_cast<uint16_t>(time_digits >> 16),
+                            static_cast<uint16_t>(time_digits >> 32)};
+  std::memcpy(p + 6, &pairs[0], 2);   // month
+  std::memcpy(p + 9, &pairs[1], 2);   // day
+  std::memcpy(p + 12, &pairs[2], 2);  // hour
+  std::memcpy(p + 15, &pairs[3], 2);  // minute
+  std::memcpy(p + 18, &pairs[4], 2);  // second
+  return p + 21;
+}
+
+// The four flags of a JSON row, for each set of them: bit 0 local, 1
+// private, 2 received, 3 deleted.
+struct FlagsText {
+  char text[80];
+  size_t size;
+};
+constexpr auto kFlagTexts = [] {
+  constexpr const char* kKeys[] = {", \"local\": ", ", \"private\": ", ", \"received\": ",
+                                   ", \"deleted\": "};
+  std::array<FlagsText, 16> table{};
+  for (unsigned set = 0; set < 16; ++set) {
+    FlagsText& f = table[set];
+    auto append = [&f](const char* s) {
+      while (*s != '\0') f.text[f.size++] = *s++;
+    };
+    for (unsigned i = 0; i < 4; ++i) {
+      append(kKeys[i]);
+      append(set >> i & 1 ? "true" : "false");
+    }
+  }
+  return table;
+}();
 
 char* Put(std::string_view s, char* p) {
   if (s.empty()) return p;  // as in PutPrintable
@@ -247,7 +474,7 @@ std::string Printable(std::string_view s) {
 
 ListingWriter::ListingWriter(ListingStyle style, drayline::BaseFormat format,
                              int32_t high_number, BlockOutput* out)
-    : style_(style), out_(*out) {
+    : style_(style), add_usual_(UsualWay(style)), out_(*out) {
   number_width_ = std::max(number_width_, Digits(high_number));
   if (format == drayline::BaseFormat::kSquish) time_width_ = kLongTimeWidth;
   if (style_ != ListingStyle::kPlain) return;
@@ -267,16 +494,91 @@ bool ListingWriter::Look(const HeaderView& m) {
   fields_[kFrom].text = m.from;
   fields_[kTo].text = m.to;
   fields_[kSubject].text = m.subject;
-  if (style_ == ListingStyle::kJson ? AllUsual<true>(m) : AllUsual<false>(m)) {
-    for (Field& f : fields_) f.ascii = f.clean = f.plain = true;
-    return true;
-  }
   bool ascii = true;
   for (Field& f : fields_) {
     LookAt(&f);
     ascii = ascii && f.ascii;
   }
   return ascii;
+}
+
+ListingWriter::AddUsualFunction ListingWriter::UsualWay(ListingStyle style) {
+  switch (style) {
+    case ListingStyle::kPlain: return &ListingWriter::AddUsualPlain;
+    case ListingStyle::kJson: return &ListingWriter::AddUsualJson;
+    case ListingStyle::kJsonNumbers: break;
+  }
+  return &ListingWriter::AddNone;
+}
+
+bool ListingWriter::AddNone(const HeaderView&) { return false; }
+
+bool ListingWriter::AddUsualPlain(const HeaderView& m) {
+  // A date or time wider than its column moves the cells after it: the
+  // general way, which places each cell after the one before.
+  if (m.date_text.size() > kDateWidth || m.time_text.size() > time_width_) return false;
+  char* const begin = out_.Room(kUsualPlainRoom + 32);
+  // Spaces first, over the whole row: the separators and every cell's
+  // padding, the texts written over them at their columns.
+  for (size_t i = 0; i < kUsualPlainRoom; i += 16) Store16(begin + i, kSpaces);
+  char digits[32];
+  const char* const first = Decimal(m.number, digits);
+  const auto width = static_cast<size_t>(digits + 16 - first);
+  char* p = begin + (width < number_width_ ? number_width_ - width : 0);
+  std::memcpy(p, first, 16);  // the digits, then spaces
+  p += width + 2;
+  Lanes unusual = CopyLooking<false>(m.date_text, p);
+  p += kDateWidth + 1;
+  unusual |= CopyLooking<false>(m.time_text, p);
+  p += time_width_ + 2;
+  unusual |= CopyLookingCut<kNameWidth>(m.from, p);
+  p += kNameWidth + 2;
+  unusual |= CopyLookingCut<kNameWidth>(m.to, p);
+  p += kNameWidth + 2;
+  unusual |= CopyLookingCut<kSubjectWidth>(m.subject, p);
+  if (AnyLane(unusual)) return false;
+  char* const letters = p + kSubjectWidth + 2;
+  char* const q = PutLetters(m, letters);
+  // Without letters the line ends with the subject's text, less spaces.
+  EndRow(begin, q == letters ? p + std::min(m.subject.size(), kSubjectWidth) : q);
+  return true;
+}
+
+bool ListingWriter::AddUsualJson(const HeaderView& m) {
+  const size_t texts =
+      m.from.size() + m.to.size() + m.subject.size() + m.date_text.size() + m.time_text.size();
+  char* const begin = out_.Room(kUsualJsonRoom + texts);
+  Lanes unusual = {};
+  auto text = [&unusual](std::string_view s, char* p) __attribute__((always_inline)) {
+    unusual |= CopyLooking<true>(s, p);
+    return p + s.size();
+  };
+  char digits[32];
+  auto number = [&digits](int32_t n, char* p) {
+    const char* const first = Decimal(n, digits);
+    std::memcpy(p, first, 16);  // the digits, and spaces written over next
+    return p + (digits + 16 - first);
+  };
+  // The keys are constants, written as they are.
+  char* p = number(m.number, PutLiteral(",\n  {\"number\": ", begin));
+  if (count_ == 0) *begin = '[';
+  p = text(m.from, PutLiteral(", \"from\": \"", p));
+  p = text(m.to, PutLiteral("\", \"to\": \"", p));
+  p = text(m.subject, PutLiteral("\", \"subject\": \"", p));
+  p = text(m.date_text, PutLiteral("\", \"date\": \"", p));
+  p = text(m.time_text, PutLiteral("\", \"time\": \"", p));
+  if (AnyLane(unusual)) return false;
+  p = PutLocalTime(m.written, PutLiteral("\", \"written\": ", p));
+  p = PutLocalTime(m.processed, PutLiteral(", \"processed\": ", p));
+  // The four flags, copied whole from their set's text.
+  const FlagsText& flags =
+      kFlagTexts[m.Has(AttributeBit::kLocal) | m.Has(AttributeBit::kPrivate) << 1 |
+                 m.Has(AttributeBit::kReceived) << 2 | m.deleted << 3];
+  std::memcpy(p, flags.text, sizeof flags.text);
+  p = number(m.text_length, PutLiteral(", \"length\": ", p + flags.size));
+  *p++ = '}';
+  out_.Commit(p);
+  return true;
 }
 
 void ListingWriter::AddLooked(const HeaderView& m, Charset charset) {
@@ -312,29 +614,20 @@ void ListingWriter::AddPlain(const HeaderView& m) {
   // The number right-aligned in its column, written in place; one wider
   // than the column (stored after the listing began) pushes the row on.
   std::memset(begin, ' ', kNumberRoom);
-  char digits[2 * kNumberRoom];  // digits_end's kNumberRoom bytes copied whole
-  char* const digits_end = digits + kNumberRoom;
-  const char* const first = PutDecimalBefore(m.number, digits_end);
-  const auto width = static_cast<size_t>(digits_end - first);
+  char digits[32];
+  const char* const first = Decimal(m.number, digits);
+  const auto width = static_cast<size_t>(digits + 16 - first);
   char* p = begin + (width < number_width_ ? number_width_ - width : 0);
-  std::memcpy(p, first, kNumberRoom);  // the digits, and bytes written over next
+  std::memcpy(p, first, 16);  // the digits, and spaces written over next
   p += width;
   char* subject_end = nullptr;
   p = PutCells(p, &subject_end);
   char* const letters = p + 2;
-  char* q = letters;
-  for (const auto& [bit, letter] : kLetters) {
-    if (m.Has(bit)) *q++ = letter;
-  }
-  if (m.deleted) *q++ = 'D';
+  char* const q = PutLetters(m, letters);
   // Without letters, the subject's padding and the separator would end
   // the line: it ends with the subject's text (less any spaces of its own).
-  if (q == letters) {
-    q = subject_end;
-  } else {
-    std::memcpy(p, "  ", 2);
-  }
-  EndRow(begin, q);
+  if (q != letters) std::memcpy(p, "  ", 2);
+  EndRow(begin, q == letters ? subject_end : q);
 }
 
 void ListingWriter::AddPlain(std::string_view number, std::string_view letters) {

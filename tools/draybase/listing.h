@@ -80,6 +80,11 @@ class ListingWriter {
   // written and processed dates: view them (HeaderDates::kRead).
   template <typename CharsetOf>
   void Add(const drayline::HeaderView& m, CharsetOf&& charset_of) {
+    if ((this->*add_usual_)(m)) {
+      ++count_;
+      out_.Step();
+      return;
+    }
     if (Look(m)) {
       AddLooked(m, drayline::Charset::kCp437);
     } else {
@@ -100,6 +105,23 @@ class ListingWriter {
   };
 
  private:
+  // Writes m's row when its texts hold only bytes 32..126 (and, in JSON,
+  // no '"' or '\\') as AddLooked would, in one pass over each text that
+  // copies and looks at once; false, with nothing written, when one holds
+  // another byte or the row is one the general way writes.
+  using AddUsualFunction = bool (ListingWriter::*)(const drayline::HeaderView& m);
+  bool AddUsualPlain(const drayline::HeaderView& m);
+  bool AddUsualJson(const drayline::HeaderView& m);
+  bool AddNone(const drayline::HeaderView& m);  // kJsonNumbers: none is usual
+  static AddUsualFunction UsualWay(ListingStyle style);
+  // Bytes AddUsualPlain fills with spaces: a number of at most 16 bytes,
+  // the cells at their widths, and the separators.
+  static constexpr size_t kUsualPlainRoom = 128;
+  static_assert(16 + 2 + kDateWidth + 1 + kLongTimeWidth + 2 * (2 + kNameWidth) + 2 +
+                    kSubjectWidth + 2 <= kUsualPlainRoom);
+  // Bytes a JSON row of usual texts takes at most, but for the texts: the
+  // keys, numbers, dates and flags, and 32 written beyond the end.
+  static constexpr size_t kUsualJsonRoom = 320 + 2 * kJsonTimeRoom;
   // Looks at m's texts; true when all are ASCII.
   bool Look(const drayline::HeaderView& m);
   void AddLooked(const drayline::HeaderView& m, drayline::Charset charset);
@@ -117,6 +139,7 @@ class ListingWriter {
   void AddJson(const drayline::HeaderView& m, bool utf8);
 
   const ListingStyle style_;
+  const AddUsualFunction add_usual_;  // chosen once for the style
   BlockOutput& out_;
   size_t number_width_ = 3, time_width_ = kShortTimeWidth;
   size_t count_ = 0;
