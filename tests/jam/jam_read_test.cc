@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jam/jam_format.h"
+#include "jam/jam_subfields.h"
 #include "jam/jam_test_files.h"
 #include "msgbase/factory.h"
 #include "test_util.h"
@@ -283,6 +284,27 @@ TEST_F(JamReadTest, LongSubfieldsAreCutToTheirFields) {
   EXPECT_EQ(base->GetFrom(), std::string(65, 'f'));
   EXPECT_EQ(base->GetTo(), std::string(65, 't'));
   EXPECT_EQ(base->GetSubject(), std::string(100, 's'));
+}
+
+// The control line a view hands on for the set: the first kludge record
+// with a line naming one (in any case, or after a byte 1 within), whether
+// its name is known or not; no other kind of record counts.
+TEST_F(JamReadTest, AViewFindsTheFirstKludgeThatNamesASet) {
+  auto area = [](const std::vector<std::pair<uint16_t, std::string>>& records) {
+    jamtest::Bytes bytes;
+    for (const auto& [kind, data] : records) {
+      const jamtest::Bytes record = jamtest::Subfield(kind, data);
+      bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    return std::string(jam::ViewSubfieldTexts(bytes, 0).charset_control);
+  };
+  const uint16_t kKludge = jam::kSfControlLine;
+  EXPECT_EQ(area({{jam::kSfSubject, "CHRS: CP866 2"}, {kKludge, "PID: x"},
+                  {kKludge, "chrs: KOI8-Q 2"}, {kKludge, "CHRS: CP866 2"}}),
+            "chrs: KOI8-Q 2");
+  EXPECT_EQ(area({{kKludge, "TZUTC: 0100\x01" "CHARSET: LATIN-1"}}),
+            "TZUTC: 0100\x01" "CHARSET: LATIN-1");
+  EXPECT_EQ(area({{kKludge, "PID: CHRS: CP866"}, {jam::kSfSenderName, "Sysop"}}), "");
 }
 
 }  // namespace
