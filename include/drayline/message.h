@@ -184,8 +184,11 @@ class Base {
   // Reads the stored text of the message whose header Raw() has loaded
   // (ReadLoadedHeader, a walk's step) or a view has viewed into *out,
   // whole, as the text reads byte by byte; a read that fails is the
-  // answer, *out holding what came before it.
-  Status ReadLoadedText(std::string* out);
+  // answer, *out holding what came before it. control, when given,
+  // receives the control lines a format keeps beside the text, read with
+  // it (a Squish frame's control information, as stored); a JAM header
+  // keeps them (HeaderView::charset_control), and *control stays empty.
+  Status ReadLoadedText(std::string* out, std::string* control = nullptr);
   // The 93 operations, for what this facade does not cover.
   MessageBase& Raw() { return *base_; }
 

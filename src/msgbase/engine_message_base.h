@@ -106,6 +106,9 @@ class EngineMessageBase final : public MessageBase {
   void AppendText(std::string* out) {
     if (Status read = engine_->Text().AppendRest(out); !read.ok()) Note(read);
   }
+  // Appends the control lines BeginTextRead loaded with the text (none
+  // where the format keeps them in the header) to *out.
+  void AppendControl(std::string* out) const { out->append(engine_->Text().Control()); }
   std::string GetFrom() override { return header_.from; }
   std::string GetTo() override { return header_.to; }
   std::string GetSubject() override { return header_.subject; }

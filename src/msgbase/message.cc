@@ -234,14 +234,16 @@ Status Base::ViewLoadedHeader(HeaderView* out, HeaderDates dates) {
   return base->ViewHeader(out, dates);
 }
 
-Status Base::ReadLoadedText(std::string* out) {
+Status Base::ReadLoadedText(std::string* out, std::string* control) {
   out->clear();
+  if (control != nullptr) control->clear();
   EngineMessageBase* base = Layer(base_.get());
   if (base == nullptr) return NotThisLibrarys();
   base->LoadViewed();
   if (!base->StepStatus().ok()) return base->StepStatus();
   base->BeginTextRead();
   if (!base->StepStatus().ok()) return base->StepStatus();
+  if (control != nullptr) base->AppendControl(control);
   base->AppendText(out);
   return base->StepStatus();
 }

@@ -92,6 +92,11 @@ class TextSource {
   // LastStatus. A source that reads no file after BeginText answers
   // success, as this default does.
   virtual Status ReadStatus() const { return Status(); }
+  // The control lines the format keeps beside the text, as BeginText
+  // loaded them with it (a Squish frame's control information, as far as
+  // the text buffer holds it); empty where the format keeps them elsewhere
+  // (a JAM header's subfields), as this default answers.
+  virtual std::string_view Control() const { return {}; }
 };
 
 // How the format's GetTextLine differs; the layer's line reader

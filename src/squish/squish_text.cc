@@ -39,11 +39,18 @@ void SquishText::Loaded(size_t done, int64_t control_length) {
   // A ControlLength beyond the text leaves nothing to read.
   pos_ = static_cast<uint16_t>(
       std::clamp<int64_t>(control_length, 0, static_cast<int64_t>(loaded_)) + 1);
+  text_start_ = pos_;
 }
 
 void SquishText::Forget() {
   loaded_ = 0;
   pos_ = 1;
+  text_start_ = 1;
+}
+
+std::string_view SquishText::Control() const {
+  if (buffer_ == nullptr) return {};
+  return std::string_view(reinterpret_cast<const char*>(buffer_.get()) + 1, text_start_ - 1u);
 }
 
 Status SquishText::Compose(const ComposedText& text,

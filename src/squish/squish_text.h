@@ -40,6 +40,8 @@ class SquishText final : public TextSource {
   void Loaded(size_t done, int64_t control_length);
   // Nothing loaded: the text is at its end.
   void Forget();
+  // The control information loaded before the text.
+  std::string_view Control() const override;
   // Copies text into the buffer for a store, cut to 16000 bytes, with the
   // closing NUL when there is room for it; the bytes to write. Forgets the
   // loaded text.
@@ -49,6 +51,7 @@ class SquishText final : public TextSource {
   std::unique_ptr<uint8_t[]> buffer_;  // positions 1..kTextBufferSize
   uint16_t loaded_ = 0;
   uint16_t pos_ = 0;
+  uint16_t text_start_ = 1;  // the position after the control information
 };
 
 }  // namespace drayline::squish

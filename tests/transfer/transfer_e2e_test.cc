@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "drayline/message.h"
 #include "drayline/transfer.h"
 #include "jam/jam_transfer.h"
 #include "squish/squish_transfer.h"
@@ -159,6 +160,22 @@ TEST_P(TransferE2eTest, TheControlLinesNameTheSetBeforeTheText) {
     ASSERT_TRUE(sink->Store(m).ok());
   }
   ASSERT_TRUE(sink->Finish().ok());
+  // A Squish frame's control lines come with its text; a JAM header's
+  // with its view.
+  std::unique_ptr<Base> base = Base::Open(dir_ / "a", &s);
+  ASSERT_NE(base, nullptr) << s.text();
+  HeaderView view;
+  std::string text, control;
+  for (MessageIterator it(&base->Raw(), ReadParts::kHeader, 1); it.Next(&view, HeaderDates::kSkip);) {
+    const Case& c = cases[static_cast<size_t>(view.number - 1)];
+    ASSERT_TRUE(base->ReadLoadedText(&text, &control).ok());
+    EXPECT_EQ(text, c.text);
+    const bool jam = GetParam() == BaseFormat::kJam;
+    EXPECT_EQ(control, jam ? "" : "\x01" + c.control);
+    EXPECT_EQ(view.controls_viewed, jam);
+    EXPECT_EQ(view.charset_control, jam && c.control.starts_with("CHRS") ? c.control : "");
+  }
+  base.reset();
   const std::string listed = Run("list " + Q("a") + " --json").out;
   const std::string exported = Run("export " + Q("a")).out;
   for (size_t i = 0; i < std::size(cases); ++i) {

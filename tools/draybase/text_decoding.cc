@@ -152,16 +152,23 @@ std::string MessageDecoder::StoredText() {
 
 Charset MessageDecoder::CharsetOf(const drayline::HeaderView& m) {
   // The same order as Complete's. A header that holds its control lines
-  // was viewed with them; else they are read beside it.
+  // was viewed with them; a Squish frame's come with its text, in the
+  // same read.
   if (forced_) return *forced_;
   if (m.controls_viewed) {
     if (const auto named = drayline::CharsetOfControl(m.charset_control)) return *named;
-  } else {
+    return drayline::CharsetOfText(StoredText()).value_or(Charset::kCp437);
+  }
+  std::string text, control;
+  base_.ReadLoadedText(&text, &control);
+  if (base_.format() == drayline::BaseFormat::kJam) {
+    // A JAM header not viewed: its kludges are read from the header file.
     StoredExtras extras;
     if (Records* records = OpenRecords()) records->Read(m.number, &extras);
-    if (const auto named = drayline::CharsetOfText(extras.control)) return *named;
+    control = extras.control;
   }
-  return drayline::CharsetOfText(StoredText()).value_or(Charset::kCp437);
+  if (const auto named = drayline::CharsetOfText(control)) return *named;
+  return drayline::CharsetOfText(text).value_or(Charset::kCp437);
 }
 
 Charset MessageDecoder::Complete(MessageSummary* s) {
