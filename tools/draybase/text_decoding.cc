@@ -151,9 +151,8 @@ std::string MessageDecoder::StoredText() {
 }
 
 Charset MessageDecoder::CharsetOf(const drayline::HeaderView& m) {
-  // The same order as Complete's. A header that holds its control lines
-  // was viewed with them; a Squish frame's come with its text, in the
-  // same read.
+  // The same order as Complete's. A JAM header is viewed with its control
+  // lines; a Squish frame's come with its text, in the same read.
   if (forced_) return *forced_;
   if (m.controls_viewed) {
     if (const auto named = drayline::CharsetOfControl(m.charset_control)) return *named;
@@ -161,12 +160,6 @@ Charset MessageDecoder::CharsetOf(const drayline::HeaderView& m) {
   }
   std::string text, control;
   base_.ReadLoadedText(&text, &control);
-  if (base_.format() == drayline::BaseFormat::kJam) {
-    // A JAM header not viewed: its kludges are read from the header file.
-    StoredExtras extras;
-    if (Records* records = OpenRecords()) records->Read(m.number, &extras);
-    control = extras.control;
-  }
   if (const auto named = drayline::CharsetOfText(control)) return *named;
   return drayline::CharsetOfText(text).value_or(Charset::kCp437);
 }
