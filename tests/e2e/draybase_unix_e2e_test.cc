@@ -76,6 +76,18 @@ TEST(UnixToolE2e, HelpAndVersion) {
             std::string(kBanner) + "drayline " + version + "\n");
 }
 
+// Neither program starts the C++ stream library: its set-up (and the
+// relocations it brings) costs a short run such as a mail check more than
+// the run's own work. One file that includes <iostream> brings it back.
+TEST(UnixToolE2e, ProgramsStartWithoutTheStreamLibrary) {
+  const std::string init = "_ZNSt8ios_base4InitC1Ev";
+  for (const char* program : {DRAYBASE_BIN, DRAYLINE_BIN}) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(program);
+    EXPECT_EQ(std::search(bytes.begin(), bytes.end(), init.begin(), init.end()), bytes.end())
+        << program;
+  }
+}
+
 class UnixBoardTest : public ::testing::Test {
  protected:
   Outcome Run(const std::string& shell_line) const { return Shell(shell_line, board_.root()); }

@@ -1,7 +1,7 @@
 #include "draybase/arguments.h"
 
 #include <charconv>
-#include <iostream>
+#include "draybase/output.h"
 
 namespace draybase {
 
@@ -36,17 +36,17 @@ bool ParseArguments(std::string_view command, CommandArgs args, size_t min, size
       out->json = true;
     } else if ((slot = ValuedOption(arg, options, out, &value)) != nullptr) {
       if (!value && i + 1 == args.size()) {
-        std::cerr << "draybase " << command << ": " << arg << " needs a value\n";
+        Err() << "draybase " << command << ": " << arg << " needs a value\n";
         return false;
       }
       *slot = value ? *value : args[++i];
     } else {
-      std::cerr << "draybase " << command << ": unknown option " << arg << "\n";
+      Err() << "draybase " << command << ": unknown option " << arg << "\n";
       return false;
     }
   }
   if (out->positional.size() < min || out->positional.size() > max) {
-    std::cerr << "draybase " << command << ": wrong number of arguments"
+    Err() << "draybase " << command << ": wrong number of arguments"
               << " (draybase " << command << " --help shows them)\n";
     return false;
   }

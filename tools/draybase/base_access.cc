@@ -1,6 +1,6 @@
 #include "draybase/base_access.h"
 
-#include <iostream>
+#include "draybase/output.h"
 
 #include "draybase/commands.h"
 #include "draybase/signal_hold.h"
@@ -32,7 +32,7 @@ std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_stat
     // Opening rolls back a change cut short when it can; a journal still
     // there is one that waits for a program that may take the lock.
     if (drayline::ChangeJournalPending(path)) {
-      std::cerr << "draybase: " << path << ": a change was cut short and waits to be rolled"
+      Err() << "draybase: " << path << ": a change was cut short and waits to be rolled"
                 << " back (the next change or draybase repair does it)\n";
     }
     *exit_status = kExitOk;
@@ -44,12 +44,12 @@ std::unique_ptr<drayline::Base> OpenBase(const std::string& path, int* exit_stat
   const bool squish = BaseOfFormatAt(BaseFormat::kSquish, path);
   // The words draybase has always used for a path that is no single base.
   if (jam && squish) {
-    std::cerr << "draybase: " << path << " is both a JAM base (.jhr) and a Squish base (.sqd)\n";
+    Err() << "draybase: " << path << " is both a JAM base (.jhr) and a Squish base (.sqd)\n";
   } else if (!jam && !squish) {
-    std::cerr << "draybase: " << path << " is not a message base (no " << path << ".jhr or "
+    Err() << "draybase: " << path << " is not a message base (no " << path << ".jhr or "
               << path << ".sqd)\n";
   } else {
-    std::cerr << "draybase: cannot open the message base " << path << ": " << status.text()
+    Err() << "draybase: cannot open the message base " << path << ": " << status.text()
               << "\n";
     *exit_status = kExitFailed;
     return nullptr;
@@ -68,7 +68,7 @@ bool SeekMessage(drayline::MessageBase& base, const std::string& path, int32_t n
     if (!ReadSucceeded(base, path)) return false;
     if (base.GetMsgNum() == num) return true;
   }
-  std::cerr << "draybase: " << path << ": no such message: number " << num << "\n";
+  Err() << "draybase: " << path << ": no such message: number " << num << "\n";
   *exit_status = kExitUsage;
   return false;
 }
@@ -80,10 +80,10 @@ bool ReadSucceeded(drayline::MessageBase& base, const std::string& path) {
   // library has looked again under the lock.
   if (s.code() == drayline::StatusCode::kDamaged ||
       s.code() == drayline::StatusCode::kShortRead) {
-    std::cerr << "draybase: the message base " << path << " is damaged (" << s.text()
+    Err() << "draybase: the message base " << path << " is damaged (" << s.text()
               << "); draybase check " << path << " tells more\n";
   } else {
-    std::cerr << "draybase: cannot read the message base " << path << ": " << s.text() << "\n";
+    Err() << "draybase: cannot read the message base " << path << ": " << s.text() << "\n";
   }
   return false;
 }

@@ -4,7 +4,7 @@
 // that did not happen (a lock that could not be had, say) is a failure,
 // never done.
 
-#include <iostream>
+#include "draybase/output.h"
 #include <string>
 
 #include "draybase/arguments.h"
@@ -20,7 +20,7 @@ int RunDelete(CommandArgs args) {
   const std::string& path = a.positional[0];
   const std::optional<int32_t> num = ParseNumber(a.positional[1]);
   if (!num) {
-    std::cerr << "draybase delete: NUM must be a message number\n";
+    Err() << "draybase delete: NUM must be a message number\n";
     return kExitUsage;
   }
   int status = kExitOk;
@@ -29,14 +29,14 @@ int RunDelete(CommandArgs args) {
   if (!SeekMessage(base->Raw(), path, *num, &status)) return status;
   const drayline::Status deleted = base->Delete(*num);
   if (!deleted.ok()) {
-    std::cerr << "draybase: message " << *num << " of " << path
+    Err() << "draybase: message " << *num << " of " << path
               << " could not be deleted: " << deleted.text() << "\n";
     return kExitFailed;
   }
   if (a.json) {
-    std::cout << JsonObject().AddNumber("deleted", *num).str() << "\n";
+    Out() << JsonObject().AddNumber("deleted", *num).str() << "\n";
   } else {
-    std::cout << "Deleted message " << *num << " of " << path << ".\n";
+    Out() << "Deleted message " << *num << " of " << path << ".\n";
   }
   return kExitOk;
 }
@@ -55,14 +55,14 @@ bool ParseLastRead(const Arguments& a, LastReadArgs* out) {
   out->path = a.positional[0];
   const std::optional<int32_t> user = ParseNumber(a.positional[1]);
   if (!user || *user < 1) {
-    std::cerr << "draybase lastread: USER must be a user number of 1 or more\n";
+    Err() << "draybase lastread: USER must be a user number of 1 or more\n";
     return false;
   }
   out->user = *user;
   if (a.positional.size() > 2) {
     out->num = ParseNumber(a.positional[2]);
     if (!out->num) {
-      std::cerr << "draybase lastread: NUM must be a message number\n";
+      Err() << "draybase lastread: NUM must be a message number\n";
       return false;
     }
   }
@@ -91,15 +91,15 @@ int RunLastRead(CommandArgs args) {
     base->GetLastRead(l.user, &shown);
   }
   if (!stored.ok()) {
-    std::cerr << "draybase: the last-read pointer of user " << l.user << " in " << l.path
+    Err() << "draybase: the last-read pointer of user " << l.user << " in " << l.path
               << " could not be stored: " << stored.text() << "\n";
     return kExitFailed;
   }
   if (a.json) {
-    std::cout << JsonObject().AddNumber("user", l.user).AddNumber("lastread", shown).str()
+    Out() << JsonObject().AddNumber("user", l.user).AddNumber("lastread", shown).str()
               << "\n";
   } else {
-    std::cout << "User " << l.user << (l.num ? " last read set to " : " last read ") << shown
+    Out() << "User " << l.user << (l.num ? " last read set to " : " last read ") << shown
               << "\n";
   }
   return kExitOk;

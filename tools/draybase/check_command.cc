@@ -10,7 +10,7 @@
 // Exit status 0 when every base is sound, 1 when one is damaged or cannot
 // be read, 2 for a usage error.
 
-#include <iostream>
+#include "draybase/output.h"
 #include <string>
 #include <vector>
 
@@ -38,14 +38,14 @@ std::string ProblemLine(const std::string& base, const Problem& p) {
 
 void PrintText(const CheckReport& r) {
   if (!r.status.ok()) {
-    std::cout << r.base << ": cannot be checked: " << r.status.text() << "\n";
+    Out() << r.base << ": cannot be checked: " << r.status.text() << "\n";
     return;
   }
-  for (const Problem& p : r.problems) std::cout << ProblemLine(r.base, p) << "\n";
+  for (const Problem& p : r.problems) Out() << ProblemLine(r.base, p) << "\n";
   for (const std::string& note : r.notes)
-    std::cout << r.base << ": note: " << note << "\n";
+    Out() << r.base << ": note: " << note << "\n";
   if (r.sound()) {
-    std::cout << r.base << ": sound (" << r.messages
+    Out() << r.base << ": sound (" << r.messages
               << (r.messages == 1 ? " message)\n" : " messages)\n");
   }
 }
@@ -103,7 +103,7 @@ int RunCheck(CommandArgs args) {
       PrintText(report);
     }
   }
-  if (json) std::cout << JsonArray(objects) << "\n";
+  if (json) Out() << JsonArray(objects) << "\n";
   return status;
 }
 

@@ -6,7 +6,7 @@
 // stored unless --lossy. Exit status 0 done, 1 failed or refused, 2 a
 // usage error.
 
-#include <iostream>
+#include "draybase/output.h"
 
 #include "draybase/commands.h"
 #include "draybase/transfer_run.h"
@@ -53,21 +53,21 @@ int RunConvert(CommandArgs args) {
     return kExitUsage;
   }
   if (!opts.to) {
-    std::cerr << "draybase convert: --to jam|squish is required\n";
+    Err() << "draybase convert: --to jam|squish is required\n";
     return kExitUsage;
   }
   const std::string& src = opts.positional[0];
   const std::string& dst = opts.positional[1];
   drayline::Status s;
   if (drayline::MessageSource::Open(dst, &s) != nullptr || s.code() != drayline::StatusCode::kNotFound) {
-    std::cerr << "draybase convert: " << dst << " exists already\n";
+    Err() << "draybase convert: " << dst << " exists already\n";
     return kExitUsage;
   }
   int status = kExitOk;
   if (!SourceIsSound(src, &status)) return status;
   SourceFeed feed(src);
   if (!feed.Start()) {
-    std::cerr << "draybase convert: " << feed.error() << "\n";
+    Err() << "draybase convert: " << feed.error() << "\n";
     return kExitFailed;
   }
   return RunTransfer("convert", dst, feed, opts);

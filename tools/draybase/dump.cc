@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <iostream>
+#include "draybase/output.h"
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,7 +45,7 @@ std::string Signature(const std::array<uint8_t, N>& bytes) {
 }
 
 void DumpBaseHeader(const drayline::JamBaseHeaderRecord& h) {
-  std::cout << "Base header\n"
+  Out() << "Base header\n"
             << "  Signature    " << Signature(h.signature)
             << "\n  DateCreated  " << TimeText(h.date_created)
             << "\n  ModCounter   " << h.mod_counter
@@ -56,45 +56,45 @@ void DumpBaseHeader(const drayline::JamBaseHeaderRecord& h) {
 
 void DumpSubfields(const JamMessageHeaderRecord& h) {
   if (!h.subfields_read) {
-    std::cout << "  (subfields lie outside the header file)\n";
+    Out() << "  (subfields lie outside the header file)\n";
     return;
   }
   for (const drayline::JamSubfieldRecord& sf : h.subfields) {
-    std::cout << "  Subfield " << sf.lo_id << "  \"" << sf.data << "\"\n";
+    Out() << "  Subfield " << sf.lo_id << "  \"" << sf.data << "\"\n";
   }
-  if (h.overrun_id) std::cout << "  (subfield " << *h.overrun_id << " runs past its header)\n";
+  if (h.overrun_id) Out() << "  (subfield " << *h.overrun_id << " runs past its header)\n";
 }
 
 void DumpText(const JamRecordReader& records, uint32_t offset, uint32_t len) {
   std::string bytes;
   const size_t shown = std::min<size_t>(len, kMaxTextShown);
   if (!records.ReadText(offset, static_cast<uint32_t>(shown), &bytes).ok()) {
-    std::cout << "  (text lies outside the text file)\n";
+    Out() << "  (text lies outside the text file)\n";
     return;
   }
   std::string line = "  | ";
   for (char c : bytes) {
     if (c == '\r') {
-      std::cout << line << "\n";
+      Out() << line << "\n";
       line = "  | ";
     } else if (c != '\n') {
       line += c;
     }
   }
-  if (line.size() > 4) std::cout << line << "\n";
-  if (shown < len) std::cout << "  (" << len - shown << " more bytes)\n";
+  if (line.size() > 4) Out() << line << "\n";
+  if (shown < len) Out() << "  (" << len - shown << " more bytes)\n";
 }
 
 void DumpMessage(const JamRecordReader& records, uint32_t number, const JamIndexRecord& index) {
-  std::cout << "Message " << number << "  (index: UserCRC " << Hex32(index.user_crc)
+  Out() << "Message " << number << "  (index: UserCRC " << Hex32(index.user_crc)
             << ", HdrOffset " << index.hdr_offset << ")\n";
   if (index.deleted()) return;
   JamMessageHeaderRecord h;
   if (!records.ReadMessageHeader(index.hdr_offset, &h).ok()) {
-    std::cout << "  (header lies outside the header file)\n";
+    Out() << "  (header lies outside the header file)\n";
     return;
   }
-  std::cout << "  Signature " << Signature(h.signature) << "  Revision " << h.revision
+  Out() << "  Signature " << Signature(h.signature) << "  Revision " << h.revision
             << "  MessageNumber " << h.message_number << "  Attribute "
             << Hex32(h.attribute) << "\n"
             << "  DateWritten   " << TimeText(h.date_written) << "\n"
@@ -109,13 +109,13 @@ void DumpMessage(const JamRecordReader& records, uint32_t number, const JamIndex
 
 int RunDump(CommandArgs args) {
   if (args.size() != 1 || args[0].empty()) {
-    std::cerr << "usage: draybase dump BASE   (the base path without extension)\n";
+    Err() << "usage: draybase dump BASE   (the base path without extension)\n";
     return kExitUsage;
   }
   drayline::Status status;
   const std::unique_ptr<JamRecordReader> records = JamRecordReader::Open(args[0], &status);
   if (records == nullptr) {
-    std::cerr << "draybase: " << status.text() << "\n";
+    Err() << "draybase: " << status.text() << "\n";
     return kExitFailed;
   }
   DumpBaseHeader(records->base_header());
@@ -124,7 +124,7 @@ int RunDump(CommandArgs args) {
   for (uint64_t first = 0; first < records->index_count(); first += kIndexChunk) {
     status = records->ReadIndex(first, kIndexChunk, &chunk);
     if (!status.ok()) {
-      std::cerr << "draybase: " << status.text() << "\n";
+      Err() << "draybase: " << status.text() << "\n";
       return kExitFailed;
     }
     for (size_t i = 0; i < chunk.size(); ++i) {

@@ -11,7 +11,7 @@
 #include <array>
 #include <memory>
 #include <cstdio>
-#include <iostream>
+#include "draybase/output.h"
 #include <string>
 #include <vector>
 
@@ -95,7 +95,7 @@ std::string LastReadDump(const std::vector<drayline::LastReadValue>& values) {
 }
 
 int WriteFailed() {
-  std::cerr << "draybase export: cannot write to standard output\n";
+  Err() << "draybase export: cannot write to standard output\n";
   return kExitFailed;
 }
 
@@ -110,7 +110,7 @@ int RunExport(CommandArgs args) {
   drayline::Status s;
   std::unique_ptr<drayline::MessageSource> source = drayline::MessageSource::Open(path, &s);
   if (source == nullptr) {
-    std::cerr << "draybase export: " << path << ": " << s.text() << "\n";
+    Err() << "draybase export: " << path << ": " << s.text() << "\n";
     return kExitFailed;
   }
   if (!opts.text && !PutLine(BaseLine(path, source->format(), source->settings()))) return WriteFailed();
@@ -129,14 +129,14 @@ int RunExport(CommandArgs args) {
       AppendMessageLine(m, codec, &line);
     }
     line.push_back('\n');
-    if (!std::cout.write(line.data(), static_cast<std::streamsize>(line.size()))) {
+    if (!Out().Write(line.data(), line.size())) {
       return WriteFailed();
     }
   }
   std::vector<drayline::LastReadValue> last_reads;
   if (source->status().ok()) s = source->LastReads(&last_reads);
   if (!source->status().ok() || !s.ok()) {
-    std::cerr << "draybase export: " << path << ": "
+    Err() << "draybase export: " << path << ": "
               << (source->status().ok() ? s : source->status()).text() << "\n";
     return kExitFailed;
   }
@@ -144,7 +144,7 @@ int RunExport(CommandArgs args) {
       !PutLine(opts.text ? LastReadDump(last_reads) : LastReadLine(last_reads))) {
     return WriteFailed();
   }
-  return std::cout.flush() ? kExitOk : WriteFailed();
+  return Out().Flush() ? kExitOk : WriteFailed();
 }
 
 }  // namespace draybase

@@ -6,8 +6,10 @@
 // stored unless --lossy. All messages are one change: stored whole or not
 // at all. Exit status 0 done, 1 failed or refused, 2 a usage error.
 
-#include <fstream>
-#include <iostream>
+#include <cstdio>
+#include <memory>
+
+#include "draybase/output.h"
 
 #include "draybase/commands.h"
 #include "draybase/transfer_run.h"
@@ -27,10 +29,8 @@ class FileFeed final : public MessageFeed {
     error_.clear();
     last_reads_.clear();
     line_number_ = 0;
-    in_.close();
-    in_.clear();
-    in_.open(name_, std::ios::binary);
-    if (!in_) return Fail("cannot open " + name_);
+    in_.reset(std::fopen(name_.c_str(), "rb"));
+    if (in_ == nullptr) return Fail("cannot open " + name_);
     JsonValue v;
     if (!ReadLine(&v)) return error_.empty() ? Fail("no base line") : false;
     std::string why;
@@ -59,7 +59,7 @@ class FileFeed final : public MessageFeed {
   // The next non-empty line as JSON; false at the end or on an error.
   bool ReadLine(JsonValue* v) {
     std::string line;
-    while (error_.empty() && std::getline(in_, line)) {
+    while (error_.empty() && GetLine(&line)) {
       ++line_number_;
       if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
       std::string why;
@@ -68,16 +68,27 @@ class FileFeed final : public MessageFeed {
       *v = std::move(*parsed);
       return true;
     }
-    if (error_.empty() && in_.bad()) Fail("cannot read " + name_);
+    if (error_.empty() && std::ferror(in_.get()) != 0) Fail("cannot read " + name_);
     return false;
   }
+  // The next line, without its newline; false at the end of the file. The
+  // file is this object's alone, so its reads need not lock it.
+  bool GetLine(std::string* line) {
+    line->clear();
+    int c;
+    while ((c = getc_unlocked(in_.get())) != EOF && c != '\n') line->push_back(static_cast<char>(c));
+    return c == '\n' || !line->empty();
+  }
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
   bool Fail(const std::string& why) {
     if (error_.empty()) error_ = name_ + ":" + std::to_string(line_number_) + ": " + why;
     return false;
   }
 
   std::string name_;
-  std::ifstream in_;
+  std::unique_ptr<std::FILE, Closer> in_;
   size_t line_number_ = 0;
   std::string error_;
   BaseFormat format_{};
@@ -94,7 +105,7 @@ int RunImport(CommandArgs args) {
   }
   FileFeed feed(opts.positional[1]);
   if (!feed.Start()) {
-    std::cerr << "draybase import: " << feed.error() << "\n";
+    Err() << "draybase import: " << feed.error() << "\n";
     return kExitUsage;
   }
   return RunTransfer("import", opts.positional[0], feed, opts);

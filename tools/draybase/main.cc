@@ -5,7 +5,6 @@
 // Commands are listed in kCommands; each is a function of commands.h.
 
 #include <algorithm>
-#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,7 +52,7 @@ constexpr Command kCommands[] = {
 };
 
 // The list of commands, on out; answers status.
-int Usage(std::ostream& out, int status) {
+int Usage(TextOut& out, int status) {
   out << "usage: draybase COMMAND ARGS...\n\ncommands:\n";
   for (const Command& command : kCommands) {
     out << "  " << command.name << " " << command.usage << "\n      " << command.help << "\n";
@@ -79,19 +78,19 @@ bool AsksForHelp(CommandArgs args) {
 
 int Dispatch(std::string_view name, CommandArgs args) {
   if (name == "--version") {
-    std::cout << "draybase " << drayline::kVersion << "\n";
+    Out() << "draybase " << drayline::kVersion << "\n";
     return kExitOk;
   }
-  if (name == "--help" || name == "help") return Usage(std::cout, kExitOk);
+  if (name == "--help" || name == "help") return Usage(Out(), kExitOk);
   for (const Command& command : kCommands) {
     if (command.name != name) continue;
     if (!AsksForHelp(args)) return command.run(args);
-    std::cout << "usage: draybase " << command.name << " " << command.usage << "\n  "
+    Out() << "usage: draybase " << command.name << " " << command.usage << "\n  "
               << command.help << "\n";
     return kExitOk;
   }
-  std::cerr << "draybase: unknown command " << name << "\n";
-  return Usage(std::cerr, kExitUsage);
+  Err() << "draybase: unknown command " << name << "\n";
+  return Usage(Err(), kExitUsage);
 }
 
 }  // namespace
@@ -109,8 +108,7 @@ int main(int argc, char** argv) {
     ProcessChangeOptions().sync = true;
     all.erase(sync_end, options_end);
   }
-  if (all.empty()) return Usage(std::cerr, kExitUsage);
+  if (all.empty()) return Usage(Err(), kExitUsage);
   const std::vector<std::string> args(all.begin() + 1, all.end());
-  CheckedOutput output;
-  return output.Finish(Dispatch(all.front(), args));
+  return FinishOutput(Dispatch(all.front(), args));
 }

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iostream>
+#include "draybase/output.h"
 #include <vector>
 
 #include "draybase/arguments.h"
@@ -30,7 +30,7 @@ bool Count(std::string_view command, std::string_view name, const std::string& t
            std::optional<uint32_t>* out) {
   const std::optional<int32_t> n = ParseNumber(text);
   if (!n || *n < 0) {
-    std::cerr << "draybase " << command << ": " << name << " takes a number of 0 or more\n";
+    Err() << "draybase " << command << ": " << name << " takes a number of 0 or more\n";
     return false;
   }
   *out = static_cast<uint32_t>(*n);
@@ -62,7 +62,7 @@ bool ParseOption(std::string_view command, CommandArgs args, size_t* i, unsigned
       return TakeValue(args, i, name, &value) && Count(command, name, value, field);
     }
   }
-  std::cerr << "draybase " << command << ": unknown option or missing value: " << arg << "\n";
+  Err() << "draybase " << command << ": unknown option or missing value: " << arg << "\n";
   return false;
 }
 
@@ -83,7 +83,7 @@ bool ParseMaintenanceArgs(std::string_view command, CommandArgs args, unsigned o
     }
   }
   if (positional.size() + (out->board ? 1 : 0) != 1) {
-    std::cerr << "draybase " << command << ": give one BASE, or --board DIR\n";
+    Err() << "draybase " << command << ": give one BASE, or --board DIR\n";
     return false;
   }
   if (!positional.empty()) out->base = positional[0];
@@ -129,7 +129,7 @@ drayline::ProgressFn Progress(const std::string& path) {
     const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
     if (percent == last) return;
     last = percent;
-    std::cerr << "\r" << path << ": " << percent << "%" << std::flush;
+    Err() << "\r" << path << ": " << percent << "%";
   };
 }
 
@@ -140,7 +140,7 @@ int RunMaintenance(std::string_view command, const MaintenanceArgs& args, const 
   if (args.board) {
     const drayline::Status s = ReadBoardBases(*args.board, &bases);
     if (!s.ok()) {
-      std::cerr << "draybase " << command << ": " << s.text() << "\n";
+      Err() << "draybase " << command << ": " << s.text() << "\n";
       return kExitFailed;
     }
   } else {
@@ -151,27 +151,27 @@ int RunMaintenance(std::string_view command, const MaintenanceArgs& args, const 
   for (const BoardBase& b : bases) {
     const drayline::ProgressFn progress = Progress(b.path);
     const drayline::MaintenanceReport r = run(b.path, args.board ? &b.record : nullptr, progress);
-    if (progress) std::cerr << "\r";
+    if (progress) Err() << "\r";
     if (args.board && r.status.code() == drayline::StatusCode::kNotFound) {
-      if (!args.json) std::cout << b.path << ": no base yet\n";  // nothing posted there
+      if (!args.json) Out() << b.path << ": no base yet\n";  // nothing posted there
       continue;
     }
     if (!r.status.ok()) {
-      std::cerr << "draybase " << command << ": " << b.path << ": " << r.status.text() << "\n";
+      Err() << "draybase " << command << ": " << b.path << ": " << r.status.text() << "\n";
       // A path that names no base (or one of each format) is the caller's
       // mistake, as for the other commands.
       const bool no_base = r.status.code() == drayline::StatusCode::kNotFound ||
                            r.status.code() == drayline::StatusCode::kInvalidArgument;
       status = !args.board && no_base ? kExitUsage : std::max(status, kExitFailed);
     } else if (!args.json) {
-      std::cout << Summary(r, args.dry_run) << "\n";
+      Out() << Summary(r, args.dry_run) << "\n";
     }
     objects.push_back(Json(r, args.dry_run));
   }
   // A single base that failed prints no document; a board's array holds
   // every outcome.
-  if (args.json && args.board) std::cout << JsonArray(objects) << "\n";
-  if (args.json && !args.board && status == kExitOk) std::cout << objects[0] << "\n";
+  if (args.json && args.board) Out() << JsonArray(objects) << "\n";
+  if (args.json && !args.board && status == kExitOk) Out() << objects[0] << "\n";
   return status;
 }
 

@@ -11,7 +11,7 @@
 // existing board is never overwritten (the library's CreateBoard sees to
 // that, and words every failure).
 
-#include <iostream>
+#include "draybase/output.h"
 #include <string>
 #include <vector>
 
@@ -45,17 +45,17 @@ std::vector<drayline::MessageBaseRecord> SampleBases() {
 
 int RunNewBoard(CommandArgs args) {
   if (args.size() != 1 || args[0].empty()) {
-    std::cerr << "usage: draybase newboard DIR\n";
+    Err() << "usage: draybase newboard DIR\n";
     return kExitUsage;
   }
   const std::string root = args[0].back() == '/' ? args[0] : args[0] + "/";
   const drayline::Status made =
       drayline::CreateBoard(root, {.DataPath = "data/"}, SampleBases());
   if (!made.ok()) {
-    std::cerr << "draybase: " << made.text() << "\n";
+    Err() << "draybase: " << made.text() << "\n";
     return kExitFailed;
   }
-  std::cout << "New board in " << root << ": tarvik.dat, data/mbases.dat "
+  Out() << "New board in " << root << ": tarvik.dat, data/mbases.dat "
             << "(0 general: JAM, local; 1 chatter: Squish, echomail), msgs/\n";
   return kExitOk;
 }

@@ -1,58 +1,74 @@
-// Standard output, checked. draybase's commands write with std::cout; a
-// CheckedOutput stands in front of it for the run, so that a write that
-// fails (a full disk, a closed file) is noticed and said, instead of a
-// listing that silently ends short with exit status 0.
+// Standard output and standard error, as draybase writes them: through the
+// C library's streams, not the C++ stream library, whose set-up at start
+// would cost a short run (a mail check, a listing) more than its own work.
+// Standard output is checked, so that a write that fails (a full disk, a
+// closed file) is noticed and said, instead of a listing that silently
+// ends short with exit status 0.
 
 #ifndef DRAYBASE_OUTPUT_H_
 #define DRAYBASE_OUTPUT_H_
 
-#include <array>
+#include <charconv>
+#include <concepts>
+#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace draybase {
 
-// Buffers what std::cout is given and writes it to the process's standard
-// output. The first failed write is kept; later output is dropped (the
-// stream turns bad, so further << are cheap).
-class CheckedOutput final : public std::streambuf {
+// Text written to one of the process's C streams, with << for texts,
+// characters and integers. The first failed write is kept; later writes
+// are dropped and answer false.
+class TextOut final {
  public:
-  // Becomes std::cout's buffer until destroyed.
-  CheckedOutput();
-  ~CheckedOutput() override;
-  CheckedOutput(const CheckedOutput&) = delete;
-  CheckedOutput& operator=(const CheckedOutput&) = delete;
+  explicit TextOut(std::FILE* file) : file_(file) {}
+  TextOut(const TextOut&) = delete;
+  TextOut& operator=(const TextOut&) = delete;
 
-  // Writes what is buffered and answers the run's exit status: status when
-  // everything reached standard output; else kExitFailed, after
-  // "draybase: write error: REASON" on standard error unless the reader
-  // went away (a broken pipe, which ends the run quietly).
-  int Finish(int status);
+  // Writes size bytes; false once a write has failed.
+  bool Write(const char* bytes, size_t size);
+  // Hands what the C stream holds to the system; false once a write failed.
+  bool Flush();
+  // errno of the first failed write; 0 while none failed.
+  int error() const { return error_; }
 
- protected:
-  int_type overflow(int_type ch) override;
-  // A run too long for what is left of the buffer goes out with it in one
-  // write instead of being copied in piece by piece.
-  std::streamsize xsputn(const char* s, std::streamsize n) override;
-  int sync() override;
+  TextOut& operator<<(std::string_view s) {
+    Write(s.data(), s.size());
+    return *this;
+  }
+  TextOut& operator<<(const char* s) { return *this << std::string_view(s); }
+  TextOut& operator<<(const std::string& s) { return *this << std::string_view(s); }
+  TextOut& operator<<(char c) { return *this << std::string_view(&c, 1); }
+  template <std::integral T>
+    requires(!std::same_as<T, char> && !std::same_as<T, bool>)
+  TextOut& operator<<(T n) {
+    char digits[24];
+    const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, n);
+    return *this << std::string_view(digits, static_cast<size_t>(r.ptr - digits));
+  }
 
  private:
-  // Writes the buffered bytes; false once a write has failed.
-  bool Drain();
-  // Writes size bytes at once; false once a write has failed.
-  bool Put(const char* bytes, size_t size);
-
-  std::array<char, 1 << 16> buffer_;
-  std::streambuf* previous_;
-  int error_ = 0;  // errno of the first failed write; 0 while none failed
+  std::FILE* file_;
+  int error_ = 0;
 };
 
+// The process's standard output (buffered in blocks) and standard error
+// (unbuffered), made on first use.
+TextOut& Out();
+TextOut& Err();
+
+// Writes what standard output still holds and answers the run's exit
+// status: status when everything reached standard output; else
+// kExitFailed, after "draybase: write error: REASON" on standard error
+// unless the reader went away (a broken pipe, which ends the run quietly).
+int FinishOutput(int status);
+
 // A long output made piece by piece (a listing) collects in a buffer and
-// goes to std::cout in blocks of about kBlock bytes, so that memory stays
-// the same however long the output grows. What is not flushed when the
-// object goes is dropped: a command that fails part way shows no more.
+// goes to standard output in blocks of about kBlock bytes, so that memory
+// stays the same however long the output grows. What is not flushed when
+// the object goes is dropped: a command that fails part way shows no more.
 class BlockOutput {
  public:
   static constexpr size_t kBlock = size_t{1} << 16;

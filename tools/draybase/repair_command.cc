@@ -14,7 +14,7 @@
 // repair failed, 2 for a usage error (also a BASE that is neither format
 // or both).
 
-#include <iostream>
+#include "draybase/output.h"
 #include <string>
 #include <vector>
 
@@ -30,28 +30,28 @@ constexpr size_t kKeptListed = 20;
 
 void PrintLines(const std::string& base, const char* what,
                 const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) std::cout << base << ": " << what << line << "\n";
+  for (const std::string& line : lines) Out() << base << ": " << what << line << "\n";
 }
 
 int Report(const drayline::RepairReport& r) {
   if (r.was_sound) {
-    std::cout << r.base << ": sound, nothing to repair\n";
+    Out() << r.base << ": sound, nothing to repair\n";
     return kExitOk;
   }
-  if (!r.backup_dir.empty()) std::cout << r.base << ": backup in " << r.backup_dir << "\n";
+  if (!r.backup_dir.empty()) Out() << r.base << ": backup in " << r.backup_dir << "\n";
   PrintLines(r.base, "fixed: ", r.fixed);
   if (r.kept.size() <= kKeptListed) {
     PrintLines(r.base, "kept: ", r.kept);
   } else {
-    std::cout << r.base << ": kept " << r.kept.size() << " messages\n";
+    Out() << r.base << ": kept " << r.kept.size() << " messages\n";
   }
   PrintLines(r.base, "renumbered: ", r.renumbered);
   PrintLines(r.base, "dropped: ", r.dropped);
   if (!r.status.ok()) {
-    std::cout << r.base << ": not repaired: " << r.status.text() << "\n";
+    Out() << r.base << ": not repaired: " << r.status.text() << "\n";
     return kExitFailed;
   }
-  std::cout << r.base << ": repaired (" << r.kept.size() << " messages kept, "
+  Out() << r.base << ": repaired (" << r.kept.size() << " messages kept, "
             << r.dropped.size() << " dropped)\n";
   return kExitOk;
 }
@@ -66,19 +66,19 @@ int RunRepair(CommandArgs args) {
     if (arg == "--no-backup") {
       options.backup = false;
     } else if (arg.starts_with("--")) {
-      std::cerr << "draybase repair: unknown option " << arg << "\n";
+      Err() << "draybase repair: unknown option " << arg << "\n";
       return kExitUsage;
     } else {
       bases.push_back(arg);
     }
   }
   if (bases.size() != 1) {
-    std::cerr << "draybase repair: give one base (draybase repair BASE [--no-backup])\n";
+    Err() << "draybase repair: give one base (draybase repair BASE [--no-backup])\n";
     return kExitUsage;
   }
   const drayline::RepairReport report = drayline::RepairBase(bases[0], options);
   if (!report.format.has_value()) {
-    std::cerr << "draybase repair: " << bases[0] << ": " << report.status.text() << "\n";
+    Err() << "draybase repair: " << bases[0] << ": " << report.status.text() << "\n";
     return kExitUsage;
   }
   return Report(report);

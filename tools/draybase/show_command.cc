@@ -1,7 +1,7 @@
 // draybase show BASE NUM [--width W]: a message's header fields, then its
 // text as GetTextLine(W) gives it, line after line.
 
-#include <iostream>
+#include "draybase/output.h"
 #include <string>
 #include <vector>
 
@@ -30,17 +30,17 @@ std::string Address(drayline::MessageBase& base, bool origin) {
 
 void PrintHeader(drayline::MessageBase& base, const MessageSummary& m) {
   auto field = [](const char* name, const std::string& value) {
-    if (!value.empty()) std::cout << name << Printable(value) << "\n";
+    if (!value.empty()) Out() << name << Printable(value) << "\n";
   };
-  std::cout << "Message: " << m.number << "\n";
+  Out() << "Message: " << m.number << "\n";
   field("From:    ", m.from);
   field("Origin:  ", Address(base, true));
   field("To:      ", m.to);
   field("Dest:    ", Address(base, false));
   field("Subject: ", m.subject);
-  std::cout << "Date:    " << Printable(m.date) << " " << Printable(m.time) << "\n";
+  Out() << "Date:    " << Printable(m.date) << " " << Printable(m.time) << "\n";
   field("Attr:    ", m.attributes);
-  std::cout << "Length:  " << m.length << "\n\n";
+  Out() << "Length:  " << m.length << "\n\n";
 }
 
 }  // namespace
@@ -56,11 +56,11 @@ int RunShow(CommandArgs args) {
   std::optional<int32_t> width = kDefaultWidth;
   if (a.width) width = ParseNumber(*a.width);
   if (!num) {
-    std::cerr << "draybase show: NUM must be a message number\n";
+    Err() << "draybase show: NUM must be a message number\n";
     return kExitUsage;
   }
   if (!width || *width < 1 || *width > kMaxWidth) {
-    std::cerr << "draybase show: the width must be a number from 1 to " << kMaxWidth << "\n";
+    Err() << "draybase show: the width must be a number from 1 to " << kMaxWidth << "\n";
     return kExitUsage;
   }
   int status = kExitOk;
@@ -79,10 +79,10 @@ int RunShow(CommandArgs args) {
     for (const std::string& line : lines) {
       texts.push_back(JsonString(line, summary.utf8 ? JsonText::kUtf8 : JsonText::kBytes));
     }
-    std::cout << SummaryJson(summary).AddRaw("lines", JsonArray(texts)).str() << "\n";
+    Out() << SummaryJson(summary).AddRaw("lines", JsonArray(texts)).str() << "\n";
   } else {
     PrintHeader(base, summary);
-    for (const std::string& line : lines) std::cout << Printable(line) << "\n";
+    for (const std::string& line : lines) Out() << Printable(line) << "\n";
   }
   return kExitOk;
 }

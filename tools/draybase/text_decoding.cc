@@ -1,7 +1,7 @@
 #include "draybase/text_decoding.h"
 
 #include <algorithm>
-#include <iostream>
+#include "draybase/output.h"
 #include <unordered_map>
 #include <utility>
 
@@ -96,7 +96,7 @@ bool ParseCharsetOption(std::string_view command, const std::optional<std::strin
   if (!name) return true;
   *out = drayline::CharsetFromName(*name);
   if (*out) return true;
-  std::cerr << "draybase " << command << ": unknown character set " << *name
+  Err() << "draybase " << command << ": unknown character set " << *name
             << " (CP437, CP850, CP866, LATIN-1, ISO-8859-5, UTF-8 or raw)\n";
   return false;
 }

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <cstdio>
-#include <iostream>
+#include "draybase/output.h"
 #include <limits>
 
 #include "draybase/base64.h"
@@ -586,7 +586,7 @@ bool ReadLastReadLine(const JsonValue& v, std::vector<LastReadValue>* values, st
 bool ParseTransferOptions(std::string_view command, CommandArgs args, size_t min, size_t max,
                           std::initializer_list<std::string_view> allowed, TransferOptions* out) {
   auto fail = [&](const std::string& why) {
-    std::cerr << "draybase " << command << ": " << why << "\n";
+    Err() << "draybase " << command << ": " << why << "\n";
     return false;
   };
   for (size_t i = 0; i < args.size(); ++i) {
@@ -626,23 +626,21 @@ bool SourceIsSound(const std::string& path, int* exit_status) {
   const drayline::CheckReport report = drayline::CheckBase(path);
   if (report.sound()) return true;
   if (!report.status.ok()) {
-    std::cerr << "draybase: " << path << ": " << report.status.text() << "\n";
+    Err() << "draybase: " << path << ": " << report.status.text() << "\n";
     const auto code = report.status.code();
     *exit_status = code == drayline::StatusCode::kNotFound || code == drayline::StatusCode::kInvalidArgument
                        ? kExitUsage
                        : kExitFailed;
     return false;
   }
-  std::cerr << "draybase: " << path << " is damaged (" << report.problems.size()
+  Err() << "draybase: " << path << " is damaged (" << report.problems.size()
             << " problems): see draybase check " << path << ", then draybase repair " << path << "\n";
   *exit_status = kExitFailed;
   return false;
 }
 
 bool PutLine(std::string_view line) {
-  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-  std::cout.put('\n');
-  return static_cast<bool>(std::cout);
+  return Out().Write(line.data(), line.size()) && Out().Write("\n", 1);
 }
 
 }  // namespace draybase

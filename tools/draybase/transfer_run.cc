@@ -1,6 +1,6 @@
 #include "draybase/transfer_run.h"
 
-#include <iostream>
+#include "draybase/output.h"
 
 #include "draybase/commands.h"
 #include "draybase/json.h"
@@ -40,7 +40,7 @@ bool Target(std::string_view command, const std::string& dst, const MessageFeed&
     return true;
   }
   if (there == nullptr || !SourceIsSound(dst, exit_status)) {
-    if (there == nullptr) std::cerr << "draybase " << command << ": " << dst << ": " << s.text() << "\n";
+    if (there == nullptr) Err() << "draybase " << command << ": " << dst << ": " << s.text() << "\n";
     if (there == nullptr) *exit_status = kExitFailed;
     return false;
   }
@@ -49,7 +49,7 @@ bool Target(std::string_view command, const std::string& dst, const MessageFeed&
   s = there->Numbers(&numbers);
   plan->existing = numbers.size();
   if (opts.to && *opts.to != plan->format) {
-    std::cerr << "draybase " << command << ": " << dst << " is a " << FormatName(plan->format)
+    Err() << "draybase " << command << ": " << dst << " is a " << FormatName(plan->format)
               << " base\n";
     *exit_status = kExitUsage;
     return false;
@@ -146,25 +146,25 @@ int RunTransfer(std::string_view command, const std::string& dst, MessageFeed& f
   int status = kExitFailed;
   if (!Target(command, dst, feed, opts, &plan, &status)) return status;
   if (!FirstPass(feed, &plan)) {
-    std::cerr << "draybase " << command << ": " << feed.error() << "\n";
+    Err() << "draybase " << command << ": " << feed.error() << "\n";
     return kExitFailed;
   }
   for (const Loss& l : plan.losses) {
-    std::cerr << (l.message < 0 ? std::string("last-read") : "message " + std::to_string(l.message))
+    Err() << (l.message < 0 ? std::string("last-read") : "message " + std::to_string(l.message))
               << ": " << l.what << "\n";
   }
   size_t stored = 0;
   drayline::Status s;
   if (!plan.losses.empty() && !opts.lossy) {
-    std::cerr << "draybase " << command << ": nothing stored: " << plan.losses.size()
+    Err() << "draybase " << command << ": nothing stored: " << plan.losses.size()
               << " losses (--lossy stores all the same)\n";
     s = drayline::Status::InvalidArgument("losses");
   } else {
     s = Store(dst, feed, plan, &stored);
-    if (!s.ok()) std::cerr << "draybase " << command << ": " << dst << ": " << s.text() << "\n";
+    if (!s.ok()) Err() << "draybase " << command << ": " << dst << ": " << s.text() << "\n";
   }
-  if (!Summary(dst, plan, stored, opts.json) || !std::cout.flush()) {
-    std::cerr << "draybase " << command << ": cannot write to standard output\n";
+  if (!Summary(dst, plan, stored, opts.json) || !Out().Flush()) {
+    Err() << "draybase " << command << ": cannot write to standard output\n";
     return kExitFailed;
   }
   return s.ok() ? kExitOk : kExitFailed;
