@@ -281,28 +281,36 @@ void BaseScan::CheckTextRange(Entry& entry, std::span<const uint8_t> fixed) {
 
 // Every subfield record lies whole inside [begin, end).
 Status BaseScan::WalkSubfields(const Entry& entry, uint64_t begin, uint64_t end) {
+  // Subfields the window holds whole (most headers) are walked where they
+  // lie; the others are read record by record.
+  const std::span<const uint8_t> held = window_.Take(begin, static_cast<size_t>(end - begin));
   for (uint64_t at = begin; at < end;) {
-    uint8_t record[kSubfieldHeaderSize];
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof record, end - at));
-    size_t done = 0;
-    IoResult r = window_.Read(*files_.jhr, at, std::span(record, want), &done);
-    if (r == io::kOk && done != want) r = io::kReadPastEnd;
-    if (r != io::kOk) return Status::FromIo(r, "reading " + files_.jhr_name);
+    uint8_t copy[kSubfieldHeaderSize];
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof copy, end - at));
+    const uint8_t* record = copy;
+    if (!held.empty()) {
+      record = held.data() + (at - begin);
+    } else {
+      size_t done = 0;
+      IoResult r = window_.Read(*files_.jhr, at, std::span(copy, want), &done);
+      if (r == io::kOk && done != want) r = io::kReadPastEnd;
+      if (r != io::kOk) return Status::FromIo(r, "reading " + files_.jhr_name);
+    }
     const std::span<const uint8_t> seen(record, want);
-    if (want < sizeof record) {
+    if (want < kSubfieldHeaderSize) {
       Add(files_.jhr_name, static_cast<int64_t>(at), Number(entry.record),
           "a subfield record cut short by the end of its header", seen);
       break;
     }
     const uint32_t length = DecodeFixed32(record + 4);
-    if (length > end - at - sizeof record) {
+    if (length > end - at - kSubfieldHeaderSize) {
       Add(files_.jhr_name, static_cast<int64_t>(at), Number(entry.record),
           "a subfield (DatLen " + std::to_string(length) +
               ") runs past the end of its header",
           seen);
       break;
     }
-    at += sizeof record + length;
+    at += kSubfieldHeaderSize + length;
   }
   return Status::Ok();
 }

@@ -104,9 +104,8 @@ class JamPacker {
     RecordRuns& heads = heads_;
     if (s.ok()) s = heads.Load(*files_.header_file(), std::move(offsets), kFixedHeaderSize);
     const std::span<uint8_t> src = BufferOf(src_, to - from);
-    std::vector<uint8_t>& out = out_;
-    out.clear();
-    out.reserve(src.size());  // the most the batch keeps: no growth past it
+    const std::span<uint8_t> room = BufferOf(out_, src.size());  // the most the batch keeps
+    size_t kept = 0;
     if (s.ok()) s = Status::FromIo(ReadExact(*files_.text_file(), from, src), "reading texts");
     if (!s.ok()) return s;
     for (LiveHeader& h : batch) {
@@ -117,12 +116,13 @@ class JamPacker {
           DecodeFixed32(fixed + kMhTxtLen) != h.txt_len()) {
         continue;
       }
-      const uint32_t moved_to = static_cast<uint32_t>(*cursor + out.size());
-      out.insert(out.end(), src.begin() + (h.txt_off() - from),
-                 src.begin() + (h.txt_off() - from + h.txt_len()));
+      const uint32_t moved_to = static_cast<uint32_t>(*cursor + kept);
+      std::memcpy(room.data() + kept, src.data() + (h.txt_off() - from), h.txt_len());
+      kept += h.txt_len();
       EncodeFixed32(fixed + kMhTxtOffset, moved_to);
       h.set_txt_off(moved_to);
     }
+    const std::span<const uint8_t> out = room.first(kept);
     s = WriteMoved(st.change(), *files_.text_file(), *cursor, out, from, src);
     if (s.ok()) s = heads.Store(st.change());
     if (s.ok()) s = st.Commit();
@@ -187,9 +187,8 @@ class JamPacker {
     JamStep st(files_);
     Status s = st.Begin();
     const std::span<uint8_t> src = BufferOf(src_, to - from);
-    std::vector<uint8_t>& out = out_;
-    out.clear();
-    out.reserve(src.size());
+    const std::span<uint8_t> room = BufferOf(out_, src.size());
+    size_t kept = 0;
     if (s.ok()) s = Status::FromIo(ReadExact(*files_.header_file(), from, src), "reading headers");
     if (!s.ok()) return s;
     const uint32_t base = st.base_msg_num();
@@ -214,11 +213,12 @@ class JamPacker {
           kFixedHeaderSize + DecodeFixed32(at(h) + kMhSubfieldLen) != Length(h)) {
         continue;  // deleted or rewritten since the scan
       }
-      const size_t copy = out.size();
-      out.insert(out.end(), at(h), at(h) + Length(h));
-      if (MendLinks(out.data() + copy)) ++report_->relinked;
-      EncodeFixed32(entry + 4, static_cast<uint32_t>(*cursor + copy));
+      std::memcpy(room.data() + kept, at(h), Length(h));
+      if (MendLinks(room.data() + kept)) ++report_->relinked;
+      EncodeFixed32(entry + 4, static_cast<uint32_t>(*cursor + kept));
+      kept += Length(h);
     }
+    const std::span<const uint8_t> out = room.first(kept);
     s = WriteMoved(st.change(), *files_.header_file(), *cursor, out, from, src);
     if (s.ok()) s = index.Store(st.change());
     if (s.ok()) s = st.Commit();

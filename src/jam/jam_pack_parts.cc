@@ -54,31 +54,44 @@ Status ReadIndex(JamBaseFiles& files, JamScan* scan, uint64_t* in_use) {
 }
 
 // The header offset of index record `record` (in use), through window.
-Status IndexOffset(File& index, ReadWindow& window, uint64_t record, uint32_t* offset) {
+// An I/O result, not a Status: it is asked once a header, and a Status
+// made for each would cost more than the lookup.
+IoResult IndexOffset(File& index, ReadWindow& window, uint64_t record, uint32_t* offset) {
   uint8_t bytes[kIndexRecordSize];
   size_t done = 0;
-  const IoResult code = window.Read(index, record * kIndexRecordSize, bytes, &done);
-  if (code != io::kOk || done != kIndexRecordSize) {
-    return Status::FromIo(code != io::kOk ? code : io::kReadPastEnd, "reading the index");
-  }
-  *offset = DecodeIndexRecord(bytes).HdrOffset;
-  return Status::Ok();
+  IoResult code = window.Read(index, record * kIndexRecordSize, bytes, &done);
+  if (code == io::kOk && done != kIndexRecordSize) code = io::kReadPastEnd;
+  if (code == io::kOk) *offset = DecodeIndexRecord(bytes).HdrOffset;
+  return code;
 }
+
+Status IndexFailure(IoResult code) { return Status::FromIo(code, "reading the index"); }
 
 // Whether the header h at offset is a live message: its number's index
 // record is in use and points at it (*record: that record, when its number
 // is not below the base).
-Status Live(const JamScan& scan, File& index, ReadWindow& window, const uint8_t* h,
-            uint32_t offset, uint64_t* record, bool* live) {
+IoResult Live(const JamScan& scan, File& index, ReadWindow& window, const uint8_t* h,
+              uint32_t offset, uint64_t* record, bool* live) {
   const uint32_t number = DecodeFixed32(h + kMhMessageNumber);
   *record = static_cast<uint64_t>(number) - scan.base_msg_num;
   *live = false;
-  if (number < scan.base_msg_num || !InUse(scan, *record)) return Status::Ok();
+  if (number < scan.base_msg_num || !InUse(scan, *record)) return io::kOk;
   uint32_t points_at = 0;
-  Status s = IndexOffset(index, window, *record, &points_at);
-  *live = s.ok() && points_at == offset;
-  return s;
+  const IoResult code = IndexOffset(index, window, *record, &points_at);
+  *live = code == io::kOk && points_at == offset;
+  return code;
 }
+
+// A bit for each index record: whether the walk met its header.
+class MetRecords {
+ public:
+  explicit MetRecords(uint64_t records) : bits_((records + 63) / 64, 0) {}
+  bool operator[](uint64_t r) const { return (bits_[r / 64] >> (r % 64) & 1) != 0; }
+  void Set(uint64_t r) { bits_[r / 64] |= uint64_t{1} << (r % 64); }
+
+ private:
+  std::vector<uint64_t> bits_;
+};
 
 LiveHeader Describe(std::span<const uint8_t> h, uint32_t offset) {
   return LiveHeader(offset, DecodeFixed32(h.data() + kMhTxtOffset),
@@ -86,23 +99,23 @@ LiveHeader Describe(std::span<const uint8_t> h, uint32_t offset) {
 }
 
 // The live headers the walk did not reach, read one by one.
-Status ReadUnmet(JamBaseFiles& files, JamScan* scan, const std::vector<bool>& met,
+Status ReadUnmet(JamBaseFiles& files, JamScan* scan, const MetRecords& met,
                  const HeaderVisitor& visit) {
   ReadWindow index_window(kIndexWindow, UINT64_MAX);
   std::vector<uint8_t> h(kHeaderBufferSize);
   for (uint64_t r = 0; r < scan->records; ++r) {
     if (!InUse(*scan, r) || met[r]) continue;
     uint32_t at = 0;
-    Status s = IndexOffset(*files.index_file(), index_window, r, &at);
-    if (!s.ok()) return s;
+    IoResult code = IndexOffset(*files.index_file(), index_window, r, &at);
+    if (code != io::kOk) return IndexFailure(code);
     size_t done = 0;
-    IoResult code = RetryRead(*files.header_file(), at, h, &done);
+    code = RetryRead(*files.header_file(), at, h, &done);
     uint64_t record = 0;
     bool live = false;
     if (code == io::kOk && done >= kFixedHeaderSize && IsHeader(h.data())) {
-      s = Live(*scan, *files.index_file(), index_window, h.data(), at, &record, &live);
+      code = Live(*scan, *files.index_file(), index_window, h.data(), at, &record, &live);
+      if (code != io::kOk) return IndexFailure(code);
     }
-    if (!s.ok()) return s;
     if (!live || record != r || done < HeaderLength(std::span(h).first(done))) {
       return Status::Damaged("index record " + std::to_string(r) +
                              " points at no header of its message; check the base");
@@ -141,7 +154,7 @@ Status ScanJam(JamBaseFiles& files, JamScan* scan, const HeaderVisitor& visit) {
   // meets the deleted ones too, and stops where no header starts.
   ReadWindow window(kWalkWindow, UINT64_MAX);
   ReadWindow index_window(kIndexWindow, UINT64_MAX);
-  std::vector<bool> met(scan->records, false);
+  MetRecords met(scan->records);
   for (uint64_t at = kBaseHeaderSize; at + kFixedHeaderSize <= scan->jhr_size;) {
     std::span<const uint8_t> h;
     const IoResult code = window.ReadRecord(*files.header_file(), at, kWalkWindow, HeaderLength, &h);
@@ -151,13 +164,13 @@ Status ScanJam(JamBaseFiles& files, JamScan* scan, const HeaderVisitor& visit) {
     }
     uint64_t record = 0;
     bool live = false;
-    s = Live(*scan, *files.index_file(), index_window, h.data(), static_cast<uint32_t>(at),
-             &record, &live);
-    if (!s.ok()) return s;
+    const IoResult index_code = Live(*scan, *files.index_file(), index_window, h.data(),
+                                     static_cast<uint32_t>(at), &record, &live);
+    if (index_code != io::kOk) return IndexFailure(index_code);
     if (live) {
       if (!met[record]) scan->live.push_back(Describe(h, static_cast<uint32_t>(at)));
       if (!met[record] && visit) visit(h, static_cast<uint32_t>(at));
-      met[record] = true;
+      met.Set(record);
     } else {
       ++scan->dead_headers;
       if (record < scan->records && !InUse(*scan, record)) {

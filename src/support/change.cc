@@ -81,7 +81,7 @@ Status Change::Track(File& file, std::optional<uint64_t> known_size) {
     if (Status s = Result(file.Size(&size)); !s.ok()) return s;
     known_size = size;
   }
-  if (Status s = Record(Entry{&file, 0, {}, known_size}); !s.ok()) return s;
+  if (Status s = Record(Entry{&file, 0, nullptr, 0, known_size}); !s.ok()) return s;
   FileState& recorded = State(file);
   recorded.tracked = true;
   recorded.size = known_size;
@@ -123,12 +123,19 @@ Status Change::Overwrite(File& file, uint64_t offset,
   if (old.size() > data.size()) {
     return Fail(Status::InvalidArgument("more old bytes than new ones"));
   }
+  // The copy kept for the undo is made as the journal encodes the bytes.
+  return OverwriteKept(file, offset, data, std::unique_ptr<uint8_t[]>(new uint8_t[old.size()]),
+                       old.size(), old.data());
+}
+
+Status Change::OverwriteKept(File& file, uint64_t offset, std::span<const uint8_t> data,
+                             std::unique_ptr<uint8_t[]> old, size_t size, const uint8_t* from) {
   // Old bytes shorter than the write mean the file ends where they end.
-  if (old.size() < data.size()) {
-    if (Status s = Track(file, offset + old.size()); !s.ok()) return s;
+  if (size < data.size()) {
+    if (Status s = Track(file, offset + size); !s.ok()) return s;
   }
-  if (!old.empty()) {
-    Status s = Record(Entry{&file, offset, std::vector<uint8_t>(old.begin(), old.end()), {}});
+  if (size > 0) {
+    Status s = RecordBytes(file, offset, std::move(old), size, from);
     if (!s.ok()) return s;
   }
   return WriteJournaled(file, offset, data);
@@ -137,11 +144,12 @@ Status Change::Overwrite(File& file, uint64_t offset,
 Status Change::Write(File& file, uint64_t offset,
                      std::span<const uint8_t> data) {
   if (Status s = Usable(); !s.ok()) return s;
-  std::vector<uint8_t> old(data.size());
+  // Read straight into the memory the undo keeps.
+  std::unique_ptr<uint8_t[]> old(new uint8_t[data.size()]);
   size_t done = 0;
-  if (Status s = Result(RetryRead(file, offset, old, &done)); !s.ok()) return s;
-  old.resize(done);
-  return Overwrite(file, offset, data, old);
+  Status s = Result(RetryRead(file, offset, std::span(old.get(), data.size()), &done));
+  if (!s.ok()) return s;
+  return OverwriteKept(file, offset, data, std::move(old), done, nullptr);
 }
 
 Status Change::WriteFresh(File& file, uint64_t offset,
@@ -171,16 +179,19 @@ Status Change::Truncate(File& file, uint64_t size,
   uint64_t end = 0;
   if (Status s = Size(file, &end); !s.ok()) return s;
   if (end > size) {
-    std::vector<uint8_t> cut(removed.begin(), removed.end());
-    if (removed.empty()) {
-      cut.resize(static_cast<size_t>(end - size));
-      size_t done = 0;
-      if (Status s = Result(RetryRead(file, size, cut, &done)); !s.ok()) return s;
-      cut.resize(done);
-    } else if (removed.size() != end - size) {
+    if (!removed.empty() && removed.size() != end - size) {
       return Fail(Status::InvalidArgument("removed bytes do not reach the end"));
     }
-    if (Status s = Record(Entry{&file, size, std::move(cut), {}}); !s.ok()) return s;
+    const size_t want = static_cast<size_t>(end - size);
+    std::unique_ptr<uint8_t[]> cut(new uint8_t[want]);
+    size_t done = removed.size();
+    if (removed.empty()) {
+      Status s = Result(RetryRead(file, size, std::span(cut.get(), want), &done));
+      if (!s.ok()) return s;
+    }
+    Status s = RecordBytes(file, size, std::move(cut), done,
+                           removed.empty() ? nullptr : removed.data());
+    if (!s.ok()) return s;
   }
   if (Status s = FlushJournal(); !s.ok()) return s;
   Status s = Result(file.Truncate(size));
@@ -197,7 +208,8 @@ bool Change::UndoEntry(const Entry& entry) {
     code = entry.file->Truncate(*entry.cut_to);
     state.tracked = false;
   } else {
-    code = RetryWrite(*entry.file, entry.offset, entry.old_bytes);
+    code = RetryWrite(*entry.file, entry.offset,
+                      std::span<const uint8_t>(entry.old_bytes.get(), entry.old_size));
   }
   state.size.reset();
   return code == io::kOk;
@@ -260,7 +272,12 @@ Status Change::OpenJournal() {
   return Status::Ok();
 }
 
-Status Change::Record(Entry entry) {
+Status Change::RecordBytes(File& file, uint64_t offset, std::unique_ptr<uint8_t[]> old,
+                           size_t size, const uint8_t* from) {
+  return Record(Entry{&file, offset, std::move(old), size, std::nullopt}, from);
+}
+
+Status Change::Record(Entry entry, const uint8_t* from) {
   if (journaled()) {
     if (disk_ == nullptr) {
       if (Status s = OpenJournal(); !s.ok()) return Fail(s);
@@ -279,8 +296,14 @@ Status Change::Record(Entry entry) {
     if (entry.cut_to) {
       disk_->pending().Size(id, *entry.cut_to);
     } else {
-      disk_->pending().Bytes(id, entry.offset, entry.old_bytes);
+      // The copy for the undo is made in the pass that encodes the record.
+      const std::span<const uint8_t> old(from != nullptr ? from : entry.old_bytes.get(),
+                                         entry.old_size);
+      disk_->pending().Bytes(id, entry.offset, old, from != nullptr ? entry.old_bytes.get()
+                                                                     : nullptr);
     }
+  } else if (from != nullptr) {
+    std::copy(from, from + entry.old_size, entry.old_bytes.get());
   }
   journal_.push_back(std::move(entry));
   return Status::Ok();

@@ -144,7 +144,8 @@ class Change {
   struct Entry {
     File* file;
     uint64_t offset = 0;
-    std::vector<uint8_t> old_bytes;
+    std::unique_ptr<uint8_t[]> old_bytes;  // old_size bytes
+    size_t old_size = 0;
     std::optional<uint64_t> cut_to;
   };
   // What the change knows of one file.
@@ -171,8 +172,17 @@ class Change {
   // as left grows to cover it.
   Status WriteJournaled(File& file, uint64_t offset,
                         std::span<const uint8_t> data);
-  // Keeps entry, and encodes it for the journal on disk.
-  Status Record(Entry entry);
+  // Keeps entry, and encodes it for the journal on disk; `from`, when
+  // given, holds the old bytes to copy into entry.old_bytes first.
+  Status Record(Entry entry, const uint8_t* from = nullptr);
+  // Overwrite with the old bytes held by old (copied there from `from`
+  // first when given), size of them.
+  Status OverwriteKept(File& file, uint64_t offset, std::span<const uint8_t> data,
+                       std::unique_ptr<uint8_t[]> old, size_t size, const uint8_t* from);
+  // Records the size bytes at offset of file held by old (copied from
+  // `from` first when given).
+  Status RecordBytes(File& file, uint64_t offset, std::unique_ptr<uint8_t[]> old, size_t size,
+                     const uint8_t* from);
   // Writes the records not yet on disk: before any base byte changes.
   Status FlushJournal();
   // The journal on disk, made at the first record (with its fingerprint).

@@ -33,6 +33,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "drayline/status.h"
@@ -68,24 +69,62 @@ class JournalEncoder {
   void Head(std::span<const uint8_t> fingerprint);
   void Name(uint16_t file, std::string_view name);
   void Size(uint16_t file, uint64_t size);
-  void Bytes(uint16_t file, uint64_t offset, std::span<const uint8_t> old);
+  // With keep, old is copied there too (old.size() bytes), in the pass
+  // that copies and checksums it into the record.
+  void Bytes(uint16_t file, uint64_t offset, std::span<const uint8_t> old,
+             uint8_t* keep = nullptr);
 
-  std::span<const uint8_t> data() const { return buffer_; }
+  std::span<const uint8_t> data() const { return {buffer_.data(), buffer_.size()}; }
   bool empty() const { return buffer_.empty(); }
   void Clear() { buffer_.clear(); }
 
  private:
+  // Grows without clearing what is then written over: a record of old
+  // bytes may hold a megabyte.
+  template <class T>
+  struct Uncleared : std::allocator<T> {
+    template <class U>
+    struct rebind {
+      using other = Uncleared<U>;
+    };
+    template <class U>
+    void construct(U* p) {
+      ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  };
+
   // Starts a record of the kind whose payload has `size` bytes in all;
   // Seal writes its length and checksum once the payload is in.
   size_t Open(JournalKind kind, size_t size);
   void Seal(size_t start);
 
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t, Uncleared<uint8_t>> buffer_;
 };
 
 // The checksum of a record's payload (32 bits, from a 64-bit multiply-xor
 // hash over eight bytes at a time).
 uint32_t JournalChecksum(std::span<const uint8_t> bytes);
+
+// JournalChecksum of a payload given in parts: Feed them in order; Done
+// answers what JournalChecksum answers for the parts joined.
+class JournalChecksummer {
+ public:
+  // total: the payload's whole length (the hash starts from it).
+  explicit JournalChecksummer(size_t total);
+  // Feeds n bytes at p; copies them to copy_to and also_to (each when
+  // given) in the same pass.
+  void Feed(const uint8_t* p, size_t n, uint8_t* copy_to = nullptr, uint8_t* also_to = nullptr);
+  uint32_t Done() const;
+
+ private:
+  uint64_t h_;
+  uint8_t carry_[8] = {};  // the bytes of a word not yet whole
+  size_t carried_ = 0;
+};
 
 // A journal as read: its fingerprint, its files' names by id, and its size
 // and byte records in the order they were written.

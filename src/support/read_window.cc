@@ -7,11 +7,6 @@
 
 namespace drayline {
 
-bool ReadWindow::Holds(uint64_t offset, size_t size) const {
-  return length_ > 0 && offset >= start_ && offset - start_ < length_ &&
-         length_ - (offset - start_) >= size;
-}
-
 std::span<const uint8_t> ReadWindow::Peek(uint64_t offset, size_t want) const {
   if (length_ == 0 || offset < start_ || offset - start_ >= length_) return {};
   const size_t skip = static_cast<size_t>(offset - start_);
@@ -42,8 +37,8 @@ IoResult ReadWindow::Refill(File& file, uint64_t offset, size_t size) {
   return code;
 }
 
-IoResult ReadWindow::Read(File& file, uint64_t offset, std::span<uint8_t> buf,
-                          size_t* done) {
+IoResult ReadWindow::ReadUncached(File& file, uint64_t offset, std::span<uint8_t> buf,
+                                  size_t* done) {
   *done = 0;
   const bool walk = ContinuesWalk(offset);
   next_ = offset + buf.size();
@@ -75,9 +70,9 @@ IoResult ReadWindow::FillRest(File& file, size_t filled, size_t length) {
   return code;
 }
 
-IoResult ReadWindow::ReadRecord(File& file, uint64_t offset, size_t first_read,
-                                RecordLength length_of,
-                                std::span<const uint8_t>* record) {
+IoResult ReadWindow::ReadRecordUncached(File& file, uint64_t offset, size_t first_read,
+                                        RecordLength length_of,
+                                        std::span<const uint8_t>* record) {
   *record = {};
   auto whole_length = [&](std::span<const uint8_t> held) {
     return std::min(length_of(held), capacity_);

@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 
@@ -62,7 +63,15 @@ class ReadWindow {
   // the window and the read goes to the file directly; its I/O result is
   // the answer.
   IoResult Read(File& file, uint64_t offset, std::span<uint8_t> buf,
-                size_t* done);
+                size_t* done) {
+    // Most reads of a walk are served from the window: inline, they cost
+    // a copy and no call.
+    if (buf.empty() || !Holds(offset, buf.size())) return ReadUncached(file, offset, buf, done);
+    std::memcpy(buf.data(), buffer_.get() + (offset - start_), buf.size());
+    *done = buf.size();
+    next_ = offset + buf.size();
+    return io::kOk;
+  }
   // Read from the file itself, never from the window and without changing
   // it (for a caller that holds the lock); the walk goes on after it.
   IoResult ReadThrough(File& file, uint64_t offset, std::span<uint8_t> buf,
@@ -77,7 +86,30 @@ class ReadWindow {
   // moves the walk on, to the end of *record.
   IoResult ReadRecord(File& file, uint64_t offset, size_t first_read,
                       RecordLength length_of,
-                      std::span<const uint8_t>* record);
+                      std::span<const uint8_t>* record) {
+    // A record the window holds whole is served inline, as Read's are.
+    if (length_ > 0 && offset >= start_ && offset - start_ < length_) {
+      const size_t skip = static_cast<size_t>(offset - start_);
+      const std::span<const uint8_t> held(buffer_.get() + skip,
+                                          std::min(capacity_, length_ - skip));
+      const size_t length = std::min(length_of(held), capacity_);
+      if (length != 0 && held.size() >= length) {
+        *record = held.first(length);
+        next_ = offset + length;
+        return io::kOk;
+      }
+    }
+    return ReadRecordUncached(file, offset, first_read, length_of, record);
+  }
+
+  // The size bytes at offset when the window holds them all (valid until
+  // the next call other than Peek), the walk going on after them as after
+  // a Read; else empty, and nothing changes.
+  std::span<const uint8_t> Take(uint64_t offset, size_t size) {
+    if (size == 0 || !Holds(offset, size)) return {};
+    next_ = offset + size;
+    return std::span<const uint8_t>(buffer_.get() + (offset - start_), size);
+  }
 
   // Bytes the window holds at offset (at most want), without reading.
   std::span<const uint8_t> Peek(uint64_t offset, size_t want) const;
@@ -89,7 +121,15 @@ class ReadWindow {
     return offset >= next_ && offset - next_ < walk_gap_;
   }
   // True when the window holds all size bytes at offset.
-  bool Holds(uint64_t offset, size_t size) const;
+  bool Holds(uint64_t offset, size_t size) const {
+    return length_ > 0 && offset >= start_ && offset - start_ < length_ &&
+           length_ - (offset - start_) >= size;
+  }
+  // ReadRecord when the window does not hold the whole record.
+  IoResult ReadRecordUncached(File& file, uint64_t offset, size_t first_read,
+                              RecordLength length_of, std::span<const uint8_t>* record);
+  // Read when the window does not hold all of buf.
+  IoResult ReadUncached(File& file, uint64_t offset, std::span<uint8_t> buf, size_t* done);
   // Reads size bytes of file at offset into the window, emptying it
   // first: kNoZeroBlock when the buffer cannot be had, else the read's
   // I/O result (the window stays empty on failure).

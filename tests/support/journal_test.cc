@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -93,6 +94,56 @@ TEST(JournalTest, RecordsThatWouldSteerOutsideTheBaseAreRefused) {
   ParsedJournal parsed;
   const std::vector<uint8_t> no_magic(40, 'x');
   EXPECT_FALSE(ParseJournal(no_magic, &parsed));
+}
+
+// The checksum as the format defines it, a word (little-endian) at a time
+// and then the bytes left one by one: what journals already written hold.
+uint32_t ChecksumByDefinition(const std::vector<uint8_t>& bytes) {
+  uint64_t h = 0xcbf29ce484222325ull ^ bytes.size();
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word = 0;
+    for (int k = 7; k >= 0; --k) word = word << 8 | bytes[i + k];
+    h = (h ^ word) * 0x100000001b3ull;
+  }
+  for (; i < bytes.size(); ++i) h = (h ^ bytes[i]) * 0x100000001b3ull;
+  return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+TEST(JournalTest, ChecksumsAndCopiesAgreeWithTheDefinitionWhateverTheParts) {
+  std::vector<uint8_t> bytes(9000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 131 + (i >> 7));
+  for (size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 31, 33, 4095, 4096, 4105, 9000}) {
+    const std::vector<uint8_t> whole(bytes.begin(), bytes.begin() + length);
+    const uint32_t expected = ChecksumByDefinition(whole);
+    EXPECT_EQ(JournalChecksum(whole), expected) << length;
+    for (size_t step : {1, 3, 8, 11, 4100}) {
+      JournalChecksummer sum(length);
+      std::vector<uint8_t> copy(length, 0), also(length, 0);
+      for (size_t at = 0; at < length; at += step) {
+        const size_t n = std::min(step, length - at);
+        sum.Feed(whole.data() + at, n, copy.data() + at, step == 3 ? nullptr : also.data() + at);
+      }
+      EXPECT_EQ(sum.Done(), expected) << length << " in parts of " << step;
+      EXPECT_EQ(copy, whole) << length << " in parts of " << step;
+      if (step != 3) {
+        EXPECT_EQ(also, whole) << length << " in parts of " << step;
+      }
+    }
+  }
+  // A record's old bytes, copied for the caller as they are encoded.
+  JournalEncoder e;
+  e.Head(Bytes("GUARD"));
+  e.Name(0, "guard");
+  const std::vector<uint8_t> old(bytes.begin() + 5, bytes.begin() + 5000);
+  std::vector<uint8_t> kept(old.size(), 0);
+  e.Bytes(0, 77, old, kept.data());
+  EXPECT_EQ(kept, old);
+  ParsedJournal parsed;
+  ASSERT_TRUE(ParseJournal(e.data(), &parsed));
+  ASSERT_EQ(parsed.steps.size(), 1u);
+  EXPECT_EQ(parsed.steps[0].value, 77u);
+  EXPECT_EQ(parsed.steps[0].bytes, old);
 }
 
 // The files after the change the sample journal records, and the journal.

@@ -62,6 +62,21 @@ TEST_F(ReadWindowTest, WalkCostsOneReadPerWindowAndJumpsLeaveItAlone) {
   EXPECT_EQ(window_.Peek(820, 4).size(), 4u);
 }
 
+TEST_F(ReadWindowTest, TakeViewsHeldBytesAndTheWalkGoesOnAfterThem) {
+  ASSERT_EQ(Read(0, 16), Expected(0, 16));
+  const std::span<const uint8_t> held = window_.Take(16, 230);
+  EXPECT_EQ(std::vector<uint8_t>(held.begin(), held.end()), Expected(16, 230));
+  // Bytes past the window are not taken, and nothing is read for them.
+  EXPECT_TRUE(window_.Take(250, 16).empty());
+  EXPECT_TRUE(window_.Take(300, 1).empty());
+  EXPECT_EQ(reads_, 1u);
+  // The walk goes on where the take ended (246): a read a window's length
+  // after the last Read but close to the take refills the window whole.
+  ASSERT_EQ(Read(400, 16), Expected(400, 16));
+  EXPECT_EQ(reads_, 2u);
+  EXPECT_EQ(window_.Peek(400, kWindow).size(), kWindow);
+}
+
 TEST_F(ReadWindowTest, FailedRefillFallsBackToTheFile) {
   env_.FailRead("f", io::kDiskWriteError, 1);
   EXPECT_EQ(Read(0, 16), Expected(0, 16));
