@@ -23,7 +23,7 @@
 namespace drayline {
 namespace {
 
-constexpr int kRuns = 5;
+constexpr int kRuns = 11;
 constexpr int32_t kMessages = 100000;
 constexpr double kTarget = 5;
 

@@ -71,15 +71,10 @@ bool IsComposedKind(uint16_t kind) {
   }
 }
 
-namespace {
-
 void DecodeAddress(std::span<const uint8_t> data, NetAddress* addr) {
-  // A text that is no address leaves the address all zero.
   *addr = NetAddress();
   ParseAddress(SubfieldText(data, kAddressTextMax), addr);
 }
-
-}  // namespace
 
 namespace {
 

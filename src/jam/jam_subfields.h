@@ -47,6 +47,10 @@ void ForEachSubfield(std::span<const uint8_t> area, Fn&& fn) {
 // At most a short string's worth of a subfield's data, then max bytes.
 std::string_view SubfieldText(std::span<const uint8_t> data, size_t max);
 
+// The address an address subfield's data holds (its first 128 characters);
+// a text that is no address leaves *addr all zero.
+void DecodeAddress(std::span<const uint8_t> data, NetAddress* addr);
+
 // Appends records to a header's subfield area (kSubfieldAreaSize bytes)
 // from its start. A record that would bring the area to its size or past
 // it is left out; nothing is written outside the area.

@@ -22,26 +22,39 @@ namespace {
 constexpr size_t kIndexChunk = 1024;
 constexpr size_t kTextWindowSize = 64 * 1024;
 
+// *s becomes bytes, in the room it has when that is enough (a walk's
+// message has it after the first few): appended to an emptied string,
+// which takes fewer steps than an assignment.
+void SetBytes(std::string* s, std::string_view bytes) {
+  s->clear();
+  s->append(bytes);
+}
+
 // The common fields, the JAM part and the subfields of a loaded header.
-void FillFromHeader(const JamHeader& header, ExportedMessage* m) {
-  HeaderFields fields;
-  header.ToFields(&fields);
-  header.ToDates(&fields);
-  header.MakeDates(&fields);
-  DecodeSubfields(header.Subfields(), header.Field(kMhAttribute), &fields);
+// The strings of *m are written over, so that a walk that hands the same
+// message again makes none anew; *fields is room for the header's fields.
+void FillFromHeader(const JamHeader& header, HeaderFields* fields, ExportedMessage* m) {
+  header.ToFields(fields);
+  header.ToDates(fields);
+  header.MakeDates(fields);
+  const std::span<const uint8_t> area = header.Subfields();
+  // The names, subject and addresses as the engine reads them
+  // (DecodeSubfields), viewed in the header; the addresses come from the
+  // walk over the subfields below.
+  const SubfieldTexts texts = ViewSubfieldTexts(area, header.Field(kMhAttribute));
+  SetBytes(&m->from, texts.from);
+  SetBytes(&m->to, texts.to);
+  SetBytes(&m->subject, texts.subject);
+  m->orig = {};
+  m->dest = {};
   m->format = BaseFormat::kJam;
   m->number = static_cast<int32_t>(header.MessageNumber());
-  m->from = std::move(fields.from);
-  m->to = std::move(fields.to);
-  m->subject = std::move(fields.subject);
-  m->written = fields.written;
-  m->processed = fields.processed;
-  m->attributes = fields.attributes;
-  m->orig = fields.orig;
-  m->dest = fields.dest;
-  m->reply_to = fields.reply_to;
-  m->reply_first = fields.first_reply;
-  m->reply_next = fields.next_reply;
+  m->written = fields->written;
+  m->processed = fields->processed;
+  m->attributes = fields->attributes;
+  m->reply_to = fields->reply_to;
+  m->reply_first = fields->first_reply;
+  m->reply_next = fields->next_reply;
   m->replies = {};
   m->squish = SquishPart{};
   JamPart& p = m->jam;
@@ -58,12 +71,20 @@ void FillFromHeader(const JamHeader& header, ExportedMessage* m) {
   p.attribute2 = header.Field(kMhAttribute2);
   p.password_crc = header.Field(kMhPasswordCrc);
   p.cost = header.Field(kMhCost);
-  p.subfields.clear();
-  ForEachSubfield(header.Subfields(), [&](const Subfield& sf) {
-    p.subfields.push_back({sf.kind, DecodeFixed16(sf.record.data() + 2),
-                           std::string(sf.data.begin(), sf.data.end())});
+  size_t count = 0;
+  ForEachSubfield(area, [&](const Subfield& sf) {
+    if (count == p.subfields.size()) p.subfields.emplace_back();
+    JamSubfieldValue& value = p.subfields[count++];
+    value.kind = sf.kind;
+    value.hi_id = DecodeFixed16(sf.record.data() + 2);
+    SetBytes(&value.data, {reinterpret_cast<const char*>(sf.data.data()), sf.data.size()});
+    if (sf.kind == kSfOrigAddr || sf.kind == kSfDestAddr) {
+      // A later record replaces an earlier one.
+      DecodeAddress(sf.data, sf.kind == kSfOrigAddr ? &m->orig : &m->dest);
+    }
     return true;
   });
+  p.subfields.resize(count);
 }
 
 // Builds the header m->jam describes (links and all) into *header; false
@@ -184,15 +205,15 @@ class JamSource final : public MessageSource {
     Status s = reader_.Load(files_.header_file(), entry.HdrOffset,
                             static_cast<int64_t>(record), &header_);
     if (!s.ok()) return s;
-    const std::string which = "the header of message " + std::to_string(Number(record));
+    const auto which = [&] { return "the header of message " + std::to_string(Number(record)); };
     if (std::memcmp(header_.fixed().data(), "JAM", 4) != 0 ||
         header_.MessageNumber() != static_cast<uint32_t>(Number(record))) {
-      return Status::Damaged(which + " is not where its index record points");
+      return Status::Damaged(which() + " is not where its index record points");
     }
     if (header_.Subfields().size() != header_.Field(kMhSubfieldLen)) {
-      return Status::Damaged(which + " has subfields past its end");
+      return Status::Damaged(which() + " has subfields past its end");
     }
-    FillFromHeader(header_, out);
+    FillFromHeader(header_, &fields_, out);
     return ReadText(header_.Field(kMhTxtOffset), header_.Field(kMhTxtLen), &out->text);
   }
 
@@ -212,6 +233,7 @@ class JamSource final : public MessageSource {
   JamBaseFiles files_;
   JamHeaderReader reader_;
   JamHeader header_;
+  HeaderFields fields_;  // FillFromHeader's room for the header's fields
   ReadWindow text_window_;
   uint64_t records_ = 0, next_ = 0;
   uint64_t chunk_first_ = 0;

@@ -24,24 +24,37 @@ namespace {
 // one, and a damaged length must not steer a huge allocation.
 constexpr int64_t kMostBodyRead = 16 * 1024 * 1024;
 
-void FillFromHeader(const SquishMessageHeader& h, int32_t uid, ExportedMessage* m) {
-  HeaderFields fields;
-  FieldsOfHeader(h, 0, &fields);
-  MakeLocalDates(&fields);
+// *out becomes a fixed field's text up to its NUL (as CStrToStr reads
+// it), in the room *out has.
+void AssignFieldText(std::span<const uint8_t> field, size_t max_len, std::string* out) {
+  const size_t n = std::min(field.size(), max_len);
+  size_t len = 0;
+  while (len < n && field[len] != 0) ++len;
+  out->assign(reinterpret_cast<const char*>(field.data()), len);
+}
+
+// The message of a header. *fields is room kept from one header to the
+// next: the names and subject are swapped between it and *m, so that a
+// walk that hands the same message again makes no string anew.
+void FillFromHeader(const SquishMessageHeader& h, int32_t uid, HeaderFields* fields,
+                    ExportedMessage* m) {
+  FieldsOfHeader(h, 0, fields);
+  MakeLocalDates(fields);
+  const HeaderFields& f = *fields;
   m->format = BaseFormat::kSquish;
   m->number = uid;
-  m->from = std::move(fields.from);
-  m->to = std::move(fields.to);
-  m->subject = std::move(fields.subject);
-  m->written = fields.written;
-  m->processed = fields.processed;
-  m->attributes = fields.attributes;
-  m->orig = fields.orig;
-  m->dest = fields.dest;
-  m->reply_to = fields.reply_to;
-  m->reply_first = fields.first_reply;
+  m->from.swap(fields->from);
+  m->to.swap(fields->to);
+  m->subject.swap(fields->subject);
+  m->written = f.written;
+  m->processed = f.processed;
+  m->attributes = f.attributes;
+  m->orig = f.orig;
+  m->dest = f.dest;
+  m->reply_to = f.reply_to;
+  m->reply_first = f.first_reply;
   m->reply_next = 0;
-  m->replies = fields.replies;
+  m->replies = f.replies;
   m->jam = JamPart{};
   SquishPart& p = m->squish;
   p.attributes = h.Attributes;
@@ -49,7 +62,7 @@ void FillFromHeader(const SquishMessageHeader& h, int32_t uid, ExportedMessage* 
   p.date_arrived = h.DateArrived;
   p.utc_offset = h.UtcOffset;
   p.message_uid = h.MessageUid;
-  p.ftsc_date = CStrToStr(h.FtscDate, kFtscDateSize);
+  AssignFieldText(h.FtscDate, kFtscDateSize, &p.ftsc_date);
 }
 
 // The message header m describes, links as given.
@@ -137,7 +150,7 @@ class SquishSource final : public MessageSource {
       return Status::Damaged("the frame at offset " + std::to_string(entry.FrameOffset) +
                              " holds no whole message");
     }
-    FillFromHeader(header, entry.Uid, out);
+    FillFromHeader(header, entry.Uid, &fields_, out);
     body_.resize(static_cast<size_t>(body));
     size_t done = 0;
     s = reader_.ReadBody(entry.FrameOffset, false, body_, &done);
@@ -155,6 +168,7 @@ class SquishSource final : public MessageSource {
   SquishFiles files_;
   SquishIndex index_;
   FrameReader reader_;
+  HeaderFields fields_;  // FillFromHeader's room
   std::vector<uint8_t> body_;
   uint16_t next_ = 0;
   Status status_;

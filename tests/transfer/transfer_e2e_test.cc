@@ -129,6 +129,85 @@ TEST_P(TransferE2eTest, AnExportWritesEveryFieldWhateverItsSize) {
   EXPECT_EQ(second.out.substr(second.out.find('\n')), first.out.substr(first.out.find('\n')));
 }
 
+// JSON of Latin-1 bytes, written the plain way: each byte decoded on its
+// own, '"', '\\' and those below 32 escaped.
+std::string PlainJson(std::string_view latin1) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : latin1) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b == '"' || b == '\\') {
+      out += {'\\', c};
+    } else if (b == '\n' || b == '\r' || b == '\t') {
+      out += {'\\', b == '\n' ? 'n' : b == '\r' ? 'r' : 't'};
+    } else if (b < 32) {
+      out += {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15]};
+    } else if (b >= 128) {
+      out += {static_cast<char>(0xC0 | b >> 6), static_cast<char>(0x80 | (b & 63))};
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Every byte at every distance from a boundary of sixteen, in texts of
+// every length up to 70, and numbers of every count of digits, are
+// written as the plain way writes them.
+TEST_P(TransferE2eTest, EveryByteAndNumberIsWrittenAsThePlainWayWritesThem) {
+  const int64_t kNumbers[] = {9, 10, 99, 100, 9999, 10000, 99999999, 100000000, 999999999,
+                              1000000000, 4294967294, 4294967295};
+  std::vector<ExportedMessage> messages;
+  std::vector<std::vector<std::string>> wanted;  // pieces of each message's line
+  for (int b = 1; b < 256; ++b) {
+    const char byte = static_cast<char>(b);
+    auto with_byte = [&](size_t size, size_t at) {
+      std::string s(size, 'x');
+      s[at % size] = byte;
+      return s;
+    };
+    ExportedMessage m;
+    m.from = with_byte(b % 30 + 1, b);
+    m.to = with_byte((b + 7) % 30 + 1, b / 2);
+    m.subject = with_byte(b % 60 + 1, 3 * b);
+    for (size_t run = 0; run < 40; ++run) m.text += std::string(run, 'y') + byte;
+    const int64_t number = kNumbers[b % std::size(kNumbers)];
+    m.reply_to = -static_cast<int32_t>(number % 100000);
+    std::vector<std::string> pieces = {
+        "\"from\": " + PlainJson(m.from) + ", ", "\"to\": " + PlainJson(m.to) + ", ",
+        "\"subject\": " + PlainJson(m.subject) + ", ", "\"text\": " + PlainJson(m.text) + "}",
+        "\"reply_to\": " + std::to_string(m.reply_to) + ","};
+    if (GetParam() == BaseFormat::kJam) {
+      jam::FillJamPart(&m);
+      m.jam.times_read = static_cast<uint32_t>(number);
+      m.jam.subfields.push_back({2000, 0, with_byte(b % 70 + 1, b + 5)});
+      pieces.push_back("\"times_read\": " + std::to_string(number) + ",");
+      pieces.push_back("\"data\": " + PlainJson(m.jam.subfields.back().data) + "}");
+    } else {
+      squish::FillSquishPart(&m);
+      m.squish.date_arrived = static_cast<uint32_t>(number);
+      pieces.push_back("\"date_arrived\": " + std::to_string(number) + ",");
+    }
+    messages.push_back(m);
+    wanted.push_back(pieces);
+  }
+  Status s;
+  std::unique_ptr<MessageSink> sink = MessageSink::Open(dir_ / "a", GetParam(), {}, &s);
+  ASSERT_TRUE(sink) << s.text();
+  for (const ExportedMessage& m : messages) ASSERT_TRUE(sink->Store(m).ok());
+  ASSERT_TRUE(sink->Finish().ok());
+  const Outcome out = Run("export " + Q("a") + " --charset LATIN-1");
+  ASSERT_EQ(out.status, 0) << out.err;
+  size_t line = out.out.find('\n') + 1;  // after the base line
+  for (const std::vector<std::string>& pieces : wanted) {
+    const size_t end = out.out.find('\n', line);
+    ASSERT_NE(end, std::string::npos);
+    const std::string_view text = std::string_view(out.out).substr(line, end - line);
+    for (const std::string& piece : pieces) EXPECT_NE(text.find(piece), text.npos) << piece;
+    line = end + 1;
+  }
+}
+
 // The set a message is shown in: --charset, else the control lines kept
 // for it, else a CHRS line in its text, else CP437; the same for list,
 // show and export. A JAM listing finds the control lines in the

@@ -114,25 +114,26 @@ int RunExport(CommandArgs args) {
     return kExitFailed;
   }
   if (!opts.text && !PutLine(BaseLine(path, source->format(), source->settings()))) return WriteFailed();
-  ExportedMessage m;
+  ExportedMessage m;  // its strings' room kept from one message to the next
   std::array<std::unique_ptr<TextCodec>, 8> codecs;  // made once per set
-  std::string line;  // every message's, its room kept from one to the next
+  BlockOutput out;  // the lines, handed to standard output a block at a time
   while (source->Next(&m)) {
     const drayline::Charset charset = MessageCharset(m, opts.charset);
     std::unique_ptr<TextCodec>& made = codecs[static_cast<size_t>(charset) % codecs.size()];
     if (made == nullptr) made = std::make_unique<TextCodec>(charset);
     const TextCodec& codec = *made;
     if (opts.text) {
-      line = TextDump(m, codec);
+      out.Append(TextDump(m, codec));
+      out.Append("\n");
     } else {
-      line.clear();
-      AppendMessageLine(m, codec, &line);
+      PutMessageLine(m, codec, &out);
     }
-    line.push_back('\n');
-    if (!Out().Write(line.data(), line.size())) {
-      return WriteFailed();
-    }
+    out.Step();
+    if (Out().error() != 0) return WriteFailed();
   }
+  // The lines of the messages read go out before any word of a failure.
+  out.Flush();
+  if (Out().error() != 0) return WriteFailed();
   std::vector<drayline::LastReadValue> last_reads;
   if (source->status().ok()) s = source->LastReads(&last_reads);
   if (!source->status().ok() || !s.ok()) {

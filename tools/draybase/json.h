@@ -31,6 +31,11 @@ void AppendJsonString(std::string_view text, JsonText kind, std::string* out);
 // JsonStringRoom(text) bytes; answers the end of what it wrote.
 char* PutJsonString(std::string_view text, JsonText kind, char* p);
 constexpr size_t JsonStringRoom(std::string_view text) { return 2 + 6 * text.size(); }
+// Writes JsonString(text, JsonText::kUtf8) at p, which has room for
+// JsonStringRoom(text) bytes, when every byte of text is below 128, and
+// answers the end of what it wrote; nullptr (after writing at p) when one
+// is not.
+char* PutAsciiJsonString(std::string_view text, char* p);
 // The index of the first byte at or after from that a JSON string of kind
 // escapes; text.size() when there is none.
 size_t JsonPlainRun(std::string_view text, size_t from, JsonText kind);

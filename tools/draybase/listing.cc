@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "draybase/lanes.h"
+
 namespace draybase {
 
 using drayline::AttributeBit;
@@ -173,20 +175,6 @@ char* PutCell(const ListingWriter::Field& f, bool cut, char* p, char** text_end)
   return PutCell(f, kWidth, cut, p, text_end);
 }
 
-// Sixteen bytes as lanes (GCC and Clang lower them to the machine's
-// vectors, or to plain words where it has none); the same bytes as two
-// words.
-using Lanes = signed char __attribute__((vector_size(16)));
-using LaneWords = uint64_t __attribute__((vector_size(16)));
-
-Lanes Load16(const char* p) {
-  Lanes v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void Store16(char* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
-
 constexpr Lanes kSpaces = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 
@@ -195,15 +183,9 @@ constexpr Lanes kSpaces = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
 // 33..127; to any other, read as signed, below 33 (127 wraps to -128).
 template <bool kQuotes>
 Lanes UnusualLanes(Lanes v) {
-  using Unsigned = unsigned char __attribute__((vector_size(16)));
-  Lanes unusual = reinterpret_cast<Lanes>(reinterpret_cast<Unsigned>(v) + 1) < 33;
+  Lanes unusual = reinterpret_cast<Lanes>(reinterpret_cast<UnsignedLanes>(v) + 1) < 33;
   if constexpr (kQuotes) unusual |= (v == '"') | (v == '\\');
   return unusual;
-}
-
-bool AnyLane(Lanes v) {
-  const auto words = reinterpret_cast<LaneWords>(v);
-  return (words[0] | words[1]) != 0;
 }
 
 // Copies the bytes of s to d and answers UnusualLanes of lanes that hold
@@ -303,18 +285,6 @@ char* PutDigitsBefore(uint32_t n, char* end) {
   return end;
 }
 
-// The eight decimal digits of n (below 10^8), the first in the lowest
-// byte, each as its value (0..9): the halves split at once in two lanes of
-// 32 bits, then in four of 16 (x / 100 is x * 10486 >> 20 and x / 10 is
-// x * 103 >> 10 for the values they see), no product reaching the next lane.
-inline __attribute__((always_inline)) uint64_t EightDigits(uint32_t n) {
-  uint64_t v = n / 10000 | uint64_t{n % 10000} << 32;
-  const uint64_t hundreds = (v * 10486 >> 20) & 0x0000007f0000007f;
-  v = hundreds | (v - hundreds * 100) << 16;
-  const uint64_t tens = (v * 103 >> 10) & 0x000f000f000f000f;
-  return tens | (v - tens * 10) << 8;
-}
-
 // Writes number's decimal digits (as std::to_chars writes them) to end at
 // digits + 16, followed by 16 spaces; their start. digits holds 32 bytes.
 inline __attribute__((always_inline)) const char* Decimal(int32_t number, char* digits) {
@@ -336,53 +306,6 @@ inline __attribute__((always_inline)) const char* Decimal(int32_t number, char* 
   char sign[16];  // seldom: only a damaged base numbers a message below 0
   const auto last = std::to_chars(sign, sign + sizeof sign, number).ptr;
   return static_cast<char*>(std::memcpy(end - (last - sign), sign, last - sign));
-}
-
-// Four values in lanes of 16 bits, the first in the lowest.
-uint64_t FourLanes(uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
-  return a | b << 16 | c << 32 | d << 48;
-}
-
-// Whether every lane of v is below 100: one of 100 to 0x7fff sets its top
-// bit once 0x8000 - 100 is added (and carries no further); a larger one
-// has it set already.
-bool LanesBelow100(uint64_t v) {
-  constexpr uint64_t kTop = 0x8000800080008000, kAdd = 0x7f9c7f9c7f9c7f9c;
-  return ((v | (v + kAdd)) & kTop) == 0;
-}
-
-// The two digits of each lane of v (each below 100) as characters, tens
-// then ones: x / 10 is x * 103 >> 10 for every x below 100.
-uint64_t PairsOf(uint64_t v) {
-  const uint64_t tens = (v * 103 >> 10) & 0x000f000f000f000f;
-  return (tens | (v - tens * 10) << 8) + 0x3030303030303030;
-}
-
-// Writes t as PutJsonLocalTime does: a usual time's digits made at once
-// and stored into a constant frame, "YYYY-MM-DDTHH:MM:SS" in quotes.
-inline __attribute__((always_inline)) char* PutLocalTime(const drayline::LocalDateTime& t,
-                                                        char* p) {
-  const uint64_t date = FourLanes(t.year / 100u, t.year % 100u, t.month, t.day);
-  const uint64_t time = FourLanes(t.hour, t.minute, t.second, 0);
-  // A year from 10000 on has a first pair of 100 or more.
-  if (std::endian::native != std::endian::little || (date | time) == 0 ||
-      !LanesBelow100(date | time)) {
-    return PutJsonLocalTime(t, p);  // no time stored, or a damaged one
-  }
-  const uint64_t date_digits = PairsOf(date), time_digits = PairsOf(time);
-  std::memcpy(p, "\"0000-00-00T00:00:00\"", 21);
-  std::memcpy(p + 1, &date_digits, 4);
-  const uint16_t pairs[] = {static_cast<uint16_t>(date_digits >> 32),
-                            static_cast<uint16_t>(date_digits >> 48),
-                            static_cast<uint16_t>(time_digits),
-                            static_cast<uint16_t>(time_digits >> 16),
-                            static_cast<uint16_t>(time_digits >> 32)};
-  std::memcpy(p + 6, &pairs[0], 2);   // month
-  std::memcpy(p + 9, &pairs[1], 2);   // day
-  std::memcpy(p + 12, &pairs[2], 2);  // hour
-  std::memcpy(p + 15, &pairs[3], 2);  // minute
-  std::memcpy(p + 18, &pairs[4], 2);  // second
-  return p + 21;
 }
 
 // The four flags of a JSON row, for each set of them: bit 0 local, 1
@@ -568,8 +491,8 @@ bool ListingWriter::AddUsualJson(const HeaderView& m) {
   p = text(m.date_text, PutLiteral("\", \"date\": \"", p));
   p = text(m.time_text, PutLiteral("\", \"time\": \"", p));
   if (AnyLane(unusual)) return false;
-  p = PutLocalTime(m.written, PutLiteral("\", \"written\": ", p));
-  p = PutLocalTime(m.processed, PutLiteral(", \"processed\": ", p));
+  p = PutJsonLocalTime(m.written, PutLiteral("\", \"written\": ", p));
+  p = PutJsonLocalTime(m.processed, PutLiteral(", \"processed\": ", p));
   // The four flags, copied whole from their set's text.
   const FlagsText& flags =
       kFlagTexts[m.Has(AttributeBit::kLocal) | m.Has(AttributeBit::kPrivate) << 1 |

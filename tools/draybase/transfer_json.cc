@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <cstdio>
@@ -62,28 +63,33 @@ char* PutRaw(char* p, std::string_view text) {
 }
 constexpr size_t kNumberRoom = kDecimalRoom;
 char* PutNumber(char* p, int64_t n) {
-  if (n == 0) {  // most numbers of most messages
-    *p = '0';
+  if (n >= 0 && n < 10) {  // most numbers of most messages
+    *p = static_cast<char>('0' + n);
     return p + 1;
   }
   return PutDecimal(n, p);
+}
+// A JAM checksum field: most hold none, all ones.
+char* PutChecksum(char* p, uint32_t crc) {
+  if (crc != UINT32_MAX) return PutNumber(p, crc);
+  return PutLiteral(p, "4294967295");
 }
 // A key of at most 24 characters with its quotes, colon and the comma
 // before it, and a number.
 constexpr size_t kFieldRoom = 30 + kNumberRoom;
 
+// Writes a line into the block output: room is taken a few KiB at a time
+// and asked for a run of pieces of bounded size at once, so that most
+// lines take it once; Finish keeps what was written.
 class LineWriter {
  public:
-  // Writes after what *out holds; Finish cuts *out to what was written.
-  explicit LineWriter(std::string* out) : out_(out), used_(out->size()) {
-    Grow(std::max<size_t>(out->capacity(), used_ + 1024));
-  }
-  void Finish() { out_->resize(Used()); }
+  explicit LineWriter(BlockOutput* out) : out_(*out) {}
+  void Finish() { out_.Commit(p_); }
 
   // Room for n bytes after what is written; Advance(end) keeps those
   // written there, up to end.
   char* Room(size_t n) {
-    if (static_cast<size_t>(end_ - p_) < n) Grow(std::max(2 * out_->size(), Used() + n));
+    if (static_cast<size_t>(end_ - p_) < n) Take(n);
     return p_;
   }
   void Advance(char* end) { p_ = end; }
@@ -98,47 +104,41 @@ class LineWriter {
   }
 
  private:
-  size_t Used() const { return static_cast<size_t>(p_ - out_->data()); }
-  void Grow(size_t size) {
-    const size_t used = p_ == nullptr ? used_ : Used();
-    out_->resize(size);
-    p_ = out_->data() + used;
-    end_ = out_->data() + out_->size();
+  static constexpr size_t kTake = 2048;  // within the slack above a block
+  void Take(size_t n) {
+    if (p_ != nullptr) out_.Commit(p_);
+    const size_t size = std::max(n, kTake);
+    p_ = out_.Room(size);
+    end_ = p_ + size;
   }
 
-  std::string* out_;
-  size_t used_;  // before the first Grow
+  BlockOutput& out_;
   char* p_ = nullptr;
   char* end_ = nullptr;
 };
 
-bool IsAscii(std::string_view bytes) {
-  // Eight bytes at a time, then the rest.
-  uint64_t any = 0;
-  size_t i = 0;
-  for (uint64_t x; i + 8 <= bytes.size(); i += 8) {
-    std::memcpy(&x, bytes.data() + i, 8);
-    any |= x;
-  }
-  for (; i < bytes.size(); ++i) any |= static_cast<unsigned char>(bytes[i]);
-  return (any & 0x8080808080808080) == 0;
-}
-
-// The text of bytes as a JSON string, then (with key_base64, say
-// ", \"from_base64\": ") the bytes themselves when the text does not give
-// them back.
-void PutText(std::string_view bytes, std::string_view key_base64, const TextCodec& codec,
-             LineWriter* w) {
-  // ASCII is itself in every set: most texts need no decoding.
-  if (IsAscii(bytes)) {
-    w->String(bytes, JsonText::kUtf8);
-    return;
-  }
+// PutText for bytes that are not all ASCII: their text decoded from the
+// set, and their base64 when the text does not give them back.
+__attribute__((noinline)) void PutDecodedText(std::string_view bytes, std::string_view key_base64,
+                                              const TextCodec& codec, LineWriter* w) {
   const std::string text = codec.Decode(bytes);
   w->String(text, JsonText::kUtf8);
   if (codec.Encode(text) == bytes) return;
   w->Raw(key_base64);
   w->String(EncodeBase64(bytes), JsonText::kBytes);
+}
+
+// The text of bytes as a JSON string, then (with key_base64, say
+// ", \"from_base64\": ") the bytes themselves when the text does not give
+// them back.
+inline void PutText(std::string_view bytes, std::string_view key_base64, const TextCodec& codec,
+                    LineWriter* w) {
+  // ASCII is itself in every set: most texts need no decoding.
+  if (char* end = PutAsciiJsonString(bytes, w->Room(JsonStringRoom(bytes)))) {
+    w->Advance(end);
+    return;
+  }
+  PutDecodedText(bytes, key_base64, codec, w);
 }
 
 // As FormatAddress writes it (zone:net/node, .point when not 0, at most 20
@@ -166,11 +166,10 @@ char* PutAddress(char* p, const drayline::NetAddress& a) {
 constexpr size_t kAttributesRoom = 2 + 12 * (4 + 16);
 char* PutAttributeList(char* p, uint32_t bits) {
   *p++ = '[';
-  const char* separator = "";
-  for (size_t i = 0; i < kAttributeNames.size(); ++i) {
-    if (!(bits & (uint32_t{1} << i))) continue;
-    p = PutRaw(p, separator);
-    separator = ", ";
+  // Only the bits that are set, lowest first.
+  for (bits &= (uint32_t{1} << kAttributeNames.size()) - 1; bits != 0; bits &= bits - 1) {
+    const auto i = static_cast<size_t>(std::countr_zero(bits));
+    if (p[-1] != '[') p = PutLiteral(p, ", ");
     *p++ = '"';
     p = PutRaw(p, kAttributeNames[i]);
     *p++ = '"';
@@ -184,14 +183,14 @@ void PutJam(const drayline::JamPart& jam, const TextCodec& codec, LineWriter* w)
   p = PutNumber(PutLiteral(p, "{\"revision\": "), jam.revision);
   p = PutNumber(PutLiteral(p, ", \"reserved_word\": "), jam.reserved_word);
   p = PutNumber(PutLiteral(p, ", \"times_read\": "), jam.times_read);
-  p = PutNumber(PutLiteral(p, ", \"msgid_crc\": "), jam.msgid_crc);
-  p = PutNumber(PutLiteral(p, ", \"reply_crc\": "), jam.reply_crc);
+  p = PutChecksum(PutLiteral(p, ", \"msgid_crc\": "), jam.msgid_crc);
+  p = PutChecksum(PutLiteral(p, ", \"reply_crc\": "), jam.reply_crc);
   p = PutNumber(PutLiteral(p, ", \"date_written\": "), jam.date_written);
   p = PutNumber(PutLiteral(p, ", \"date_received\": "), jam.date_received);
   p = PutNumber(PutLiteral(p, ", \"date_processed\": "), jam.date_processed);
   p = PutNumber(PutLiteral(p, ", \"attribute\": "), jam.attribute);
   p = PutNumber(PutLiteral(p, ", \"attribute2\": "), jam.attribute2);
-  p = PutNumber(PutLiteral(p, ", \"password_crc\": "), jam.password_crc);
+  p = PutChecksum(PutLiteral(p, ", \"password_crc\": "), jam.password_crc);
   p = PutNumber(PutLiteral(p, ", \"cost\": "), jam.cost);
   w->Advance(PutLiteral(p, ", \"subfields\": ["));
   for (size_t i = 0; i < jam.subfields.size(); ++i) {
@@ -218,8 +217,8 @@ void PutControl(std::string_view control, const TextCodec& codec, LineWriter* w)
     const size_t end = std::min(control.find('\x01', pos + 1), control.size());
     const std::string_view line = control.substr(pos + 1, end - pos - 1);
     if (pos > 0) w->Literal(", ");
-    if (IsAscii(line)) {
-      w->String(line, JsonText::kUtf8);
+    if (char* ascii_end = PutAsciiJsonString(line, w->Room(JsonStringRoom(line)))) {
+      w->Advance(ascii_end);
     } else {
       const std::string text = codec.Decode(line);
       w->String(text, JsonText::kUtf8);
@@ -465,21 +464,43 @@ std::optional<BaseFormat> FormatFromName(std::string_view name) {
   return std::nullopt;
 }
 
+namespace {
+
+// Whether text begins with tag (upper case), text in any case.
+bool StartsWithTag(std::string_view text, std::string_view tag) {
+  if (text.size() < tag.size()) return false;
+  for (size_t i = 0; i < tag.size(); ++i) {
+    const char c = text[i];
+    if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != tag[i]) return false;
+  }
+  return true;
+}
+
+// CharsetOfText(text): a text without a byte 1 (most) has no control
+// line, which one look tells.
+std::optional<Charset> CharsetWithin(std::string_view text) {
+  if (text.empty() || std::memchr(text.data(), '\x01', text.size()) == nullptr) return std::nullopt;
+  return drayline::CharsetOfText(text);
+}
+
+}  // namespace
+
 Charset MessageCharset(const ExportedMessage& m, std::optional<Charset> forced) {
   if (forced) return *forced;
   // The order of MessageDecoder's (text_decoding.h): the control lines
   // kept for the message, then a line in the text.
-  if (auto found = drayline::CharsetOfText(m.squish.control)) return *found;
-  // A subfield is a control line of its own. Only one starting with a C
-  // can name a set, so only that one needs its byte 1 before it; the
+  if (auto found = CharsetWithin(m.squish.control)) return *found;
+  // A subfield is a control line of its own (kept without its byte 1).
+  // Only a first line that begins with the tag can name a set, so the
   // others are searched as they are, for lines after a byte 1 within.
-  std::string line;
   for (const JamSubfieldValue& sf : m.jam.subfields) {
-    const bool may_name = !sf.data.empty() && (sf.data[0] == 'C' || sf.data[0] == 'c');
-    if (may_name) line.assign("\x01").append(sf.data);
-    if (auto found = drayline::CharsetOfText(may_name ? std::string_view(line) : sf.data)) return *found;
+    const std::string_view data = sf.data;
+    const bool first_names = StartsWithTag(data, "CHRS:") || StartsWithTag(data, "CHARSET:");
+    if (auto found = first_names ? drayline::CharsetOfControl(data) : CharsetWithin(data)) {
+      return *found;
+    }
   }
-  if (auto found = drayline::CharsetOfText(m.text)) return *found;
+  if (auto found = CharsetWithin(m.text)) return *found;
   return Charset::kCp437;
 }
 
@@ -491,7 +512,7 @@ std::string BaseLine(std::string_view path, BaseFormat format, const drayline::B
   return o.str();
 }
 
-void AppendMessageLine(const ExportedMessage& m, const TextCodec& codec, std::string* out) {
+void PutMessageLine(const ExportedMessage& m, const TextCodec& codec, BlockOutput* out) {
   static_assert(std::tuple_size_v<decltype(m.replies)> == 9, "kMiddleRoom has room for 9 replies");
   LineWriter w(out);
   char* p = w.Room(4 * kFieldRoom);
@@ -514,7 +535,7 @@ void AppendMessageLine(const ExportedMessage& m, const TextCodec& codec, std::st
   }
   w.Literal(", \"text\": ");
   PutText(m.text, ", \"text_base64\": ", codec, &w);
-  w.Literal("}");
+  w.Literal("}\n");
   w.Finish();
 }
 

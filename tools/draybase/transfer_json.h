@@ -23,6 +23,7 @@
 
 #include "draybase/commands.h"
 #include "draybase/json_reader.h"
+#include "draybase/output.h"
 #include "drayline/charset.h"
 #include "drayline/transfer.h"
 
@@ -56,9 +57,9 @@ drayline::Charset MessageCharset(const drayline::ExportedMessage& m,
 
 std::string BaseLine(std::string_view path, drayline::BaseFormat format,
                      const drayline::BaseSettings& settings);
-// Appends the line of message m (without a newline) to *out; export keeps
-// one buffer for all its lines, so that a warm one is not allocated again.
-void AppendMessageLine(const drayline::ExportedMessage& m, const TextCodec& codec, std::string* out);
+// Writes the line of message m and its newline to *out (which export
+// hands to standard output a block at a time).
+void PutMessageLine(const drayline::ExportedMessage& m, const TextCodec& codec, BlockOutput* out);
 std::string LastReadLine(const std::vector<drayline::LastReadValue>& values);
 
 // Read back from a line's object; false with *error set when a field is
