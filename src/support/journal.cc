@@ -156,11 +156,23 @@ uint32_t JournalChecksum(std::span<const uint8_t> bytes) {
   return sum.Done();
 }
 
+size_t JournalEncoder::Buffer::Extend(size_t n) {
+  const size_t start = size_;
+  if (capacity_ - size_ < n) {
+    const size_t capacity = std::max({size_ + n, 2 * capacity_, size_t{4096}});
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[capacity]);
+    if (size_ > 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+    bytes_ = std::move(bytes);
+    capacity_ = capacity;
+  }
+  size_ += n;
+  return start;
+}
+
 size_t JournalEncoder::Open(JournalKind kind, size_t size) {
-  const size_t start = buffer_.size();
-  buffer_.resize(start + kJournalRecordHead + size);
+  const size_t start = buffer_.Extend(kJournalRecordHead + size);
   EncodeFixed32(buffer_.data() + start, static_cast<uint32_t>(size));
-  buffer_[start + kJournalRecordHead] = static_cast<uint8_t>(kind);
+  buffer_.data()[start + kJournalRecordHead] = static_cast<uint8_t>(kind);
   return start;
 }
 
@@ -174,10 +186,13 @@ void JournalEncoder::Head(std::span<const uint8_t> fingerprint) {
   uint8_t prefix[kJournalPrefixSize];
   std::memcpy(prefix, kJournalMagic, sizeof kJournalMagic);
   EncodeFixed32(prefix + 8, kJournalVersion);
-  buffer_.insert(buffer_.end(), prefix, prefix + sizeof prefix);
+  const size_t at = buffer_.Extend(sizeof prefix);  // before data(): it may move the bytes
+  std::memcpy(buffer_.data() + at, prefix, sizeof prefix);
   const size_t start = Open(JournalKind::kHead, 1 + fingerprint.size());
-  std::copy(fingerprint.begin(), fingerprint.end(),
-            buffer_.begin() + static_cast<ptrdiff_t>(start + kJournalRecordHead + 1));
+  if (!fingerprint.empty()) {
+    std::memcpy(buffer_.data() + start + kJournalRecordHead + 1, fingerprint.data(),
+                fingerprint.size());
+  }
   Seal(start);
 }
 

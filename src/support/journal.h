@@ -33,7 +33,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "drayline/status.h"
@@ -75,26 +74,25 @@ class JournalEncoder {
              uint8_t* keep = nullptr);
 
   std::span<const uint8_t> data() const { return {buffer_.data(), buffer_.size()}; }
-  bool empty() const { return buffer_.empty(); }
-  void Clear() { buffer_.clear(); }
+  bool empty() const { return buffer_.size() == 0; }
+  void Clear() { buffer_.Clear(); }
 
  private:
-  // Grows without clearing what is then written over: a record of old
-  // bytes may hold a megabyte.
-  template <class T>
-  struct Uncleared : std::allocator<T> {
-    template <class U>
-    struct rebind {
-      using other = Uncleared<U>;
-    };
-    template <class U>
-    void construct(U* p) {
-      ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
+  // Bytes that grow without being cleared first: every byte is written
+  // over as a record is encoded, and a record of old bytes may hold a
+  // megabyte.
+  class Buffer {
+   public:
+    size_t size() const { return size_; }
+    uint8_t* data() { return bytes_.get(); }
+    const uint8_t* data() const { return bytes_.get(); }
+    // Makes room for n more bytes, not cleared; answers where they start.
+    size_t Extend(size_t n);
+    void Clear() { size_ = 0; }
+
+   private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0, capacity_ = 0;
   };
 
   // Starts a record of the kind whose payload has `size` bytes in all;
@@ -102,7 +100,7 @@ class JournalEncoder {
   size_t Open(JournalKind kind, size_t size);
   void Seal(size_t start);
 
-  std::vector<uint8_t, Uncleared<uint8_t>> buffer_;
+  Buffer buffer_;
 };
 
 // The checksum of a record's payload (32 bits, from a 64-bit multiply-xor
