@@ -4,7 +4,8 @@ include(GoogleTest)
 
 file(GLOB_RECURSE DRAYLINE_TEST_SOURCES CONFIGURE_DEPENDS
      tests/*.cc src/*_test.cc tools/*_test.cc)
-add_executable(drayline_tests ${DRAYLINE_TEST_SOURCES})
+# draybase's output layer is tested on its own, without the program.
+add_executable(drayline_tests ${DRAYLINE_TEST_SOURCES} tools/draybase/output.cc)
 target_link_libraries(drayline_tests PRIVATE drayline_lib GTest::gtest GTest::gtest_main)
 target_include_directories(drayline_tests PRIVATE src tests tools)
 target_compile_definitions(drayline_tests PRIVATE

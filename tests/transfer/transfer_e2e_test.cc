@@ -363,6 +363,9 @@ class ImportLinesTest : public ::testing::Test {
   Outcome Import(const std::vector<std::string>& lines, const std::string& base = "b") {
     std::string file;
     for (const std::string& line : lines) file += line + "\n";
+    return ImportFile(file, base);
+  }
+  Outcome ImportFile(const std::string& file, const std::string& base = "b") {
     WriteFileBytes(dir_ / "in.jsonl", {file.begin(), file.end()});
     const std::string err = dir_ / "stderr";
     const RunResult r = RunCommand(ShellQuote(DRAYBASE_BIN) + " import " + ShellQuote(dir_ / base) +
@@ -421,6 +424,18 @@ TEST_F(ImportLinesTest, EscapesCharsetsAndBase64ComeBackAsBytes) {
     EXPECT_EQ(stored[0].squish.control, "\x01MSGID: 1:2/3 1");
     EXPECT_EQ(stored[0].dest, (NetAddress{1, 2, 4, 5}));
   }
+}
+
+// A file as an editor may leave it: lines ended by CR LF, blank lines
+// between, and the last line without an end.
+TEST_F(ImportLinesTest, LineEndsBlankLinesAndAnUnendedLastLineAreRead) {
+  const Outcome o = ImportFile(std::string(kBase) + "\r\n\r\n" + SquishLine(R"("one")") +
+                               "\r\n \t\n\n" + SquishLine(R"("two")"));
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::vector<ExportedMessage> stored = Stored();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].text, "one");
+  EXPECT_EQ(stored[1].text, "two");
 }
 
 TEST_F(ImportLinesTest, AMalformedLineIsNamedAndNothingIsStored) {
