@@ -24,15 +24,6 @@ namespace {
 // one, and a damaged length must not steer a huge allocation.
 constexpr int64_t kMostBodyRead = 16 * 1024 * 1024;
 
-// *out becomes a fixed field's text up to its NUL (as CStrToStr reads
-// it), in the room *out has.
-void AssignFieldText(std::span<const uint8_t> field, size_t max_len, std::string* out) {
-  const size_t n = std::min(field.size(), max_len);
-  size_t len = 0;
-  while (len < n && field[len] != 0) ++len;
-  out->assign(reinterpret_cast<const char*>(field.data()), len);
-}
-
 // The message of a header. *fields is room kept from one header to the
 // next: the names and subject are swapped between it and *m, so that a
 // walk that hands the same message again makes no string anew.
@@ -62,7 +53,7 @@ void FillFromHeader(const SquishMessageHeader& h, int32_t uid, HeaderFields* fie
   p.date_arrived = h.DateArrived;
   p.utc_offset = h.UtcOffset;
   p.message_uid = h.MessageUid;
-  AssignFieldText(h.FtscDate, kFtscDateSize, &p.ftsc_date);
+  p.ftsc_date.assign(CStrView(h.FtscDate, kFtscDateSize));  // in the room it has
 }
 
 // The message header m describes, links as given.

@@ -28,11 +28,15 @@ std::string PadLeft(std::string_view s, size_t width, char fill) {
   return std::string(width - s.size(), fill) + std::string(s);
 }
 
-std::string CStrToStr(std::span<const uint8_t> field, size_t max_len) {
+std::string_view CStrView(std::span<const uint8_t> field, size_t max_len) {
   size_t n = std::min(field.size(), max_len);
   size_t len = 0;
   while (len < n && field[len] != 0) ++len;
-  return std::string(reinterpret_cast<const char*>(field.data()), len);
+  return std::string_view(reinterpret_cast<const char*>(field.data()), len);
+}
+
+std::string CStrToStr(std::span<const uint8_t> field, size_t max_len) {
+  return std::string(CStrView(field, max_len));
 }
 
 void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field) {

@@ -25,6 +25,8 @@ char LoCase(char c);
 std::string PadLeft(std::string_view s, size_t width, char fill);
 // The bytes of field before its first NUL, never more than max_len.
 std::string CStrToStr(std::span<const uint8_t> field, size_t max_len);
+// CStrToStr's text as a view of field, for a caller that keeps its own room.
+std::string_view CStrView(std::span<const uint8_t> field, size_t max_len);
 // Writes s as NUL-terminated text of at most max_len bytes (NUL included)
 // into field; bytes after the NUL are left as they were.
 void StrToCStr(std::string_view s, size_t max_len, std::span<uint8_t> field);
